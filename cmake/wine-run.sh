@@ -1,0 +1,41 @@
+#!/bin/sh
+# Runs a Windows program under Wine for the cross builds' tests:
+#   wine-run.sh LOADER PROGRAM [ARGUMENT...]
+# LOADER is the Wine loader of the program's architecture (the i386 one for
+# 32-bit programs, the amd64 one for 64-bit programs). WINEPREFIX must be set:
+# a test never touches the user's own prefix. Wine stays quiet (WINEDEBUG=-all
+# unless set), headless (no display) and offers no Mono or Gecko install.
+#
+# Exits with 77, the tests' skip status, when the loader cannot execute on
+# this machine (for example an i386 loader on a kernel without 32-bit
+# support and without an emulator registered for it).
+set -u
+
+if [ "$#" -lt 2 ]; then
+  echo "usage: wine-run.sh LOADER PROGRAM [ARGUMENT...]" >&2
+  exit 2
+fi
+loader=$1
+shift
+
+if [ -z "${WINEPREFIX:-}" ]; then
+  echo "wine-run.sh: WINEPREFIX is not set; refusing to use the default prefix" >&2
+  exit 2
+fi
+
+if [ ! -x "$loader" ]; then
+  echo "SKIP: the Wine loader $loader is not installed" >&2
+  exit 77
+fi
+if ! probe=$("$loader" --version 2>&1); then
+  echo "SKIP: the Wine loader $loader cannot execute on this machine: $probe" >&2
+  exit 77
+fi
+
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# Processes that Wine starts for the prefix use the same loader.
+export WINELOADER="$loader"
+unset DISPLAY WAYLAND_DISPLAY
+
+exec "$loader" "$@"

@@ -1,0 +1,66 @@
+// The operations of the console platform as the channel and the fatal report
+// use them, with the platform's names and conventions. One backend per
+// platform implements ConsolePlatform; tests use a recording fake.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "device_api/win_types.h"
+
+namespace hidlist {
+
+inline constexpr DWORD STD_INPUT_HANDLE = static_cast<DWORD>(-10);
+inline constexpr DWORD STD_OUTPUT_HANDLE = static_cast<DWORD>(-11);
+inline constexpr DWORD STD_ERROR_HANDLE = static_cast<DWORD>(-12);
+
+inline constexpr DWORD FILE_TYPE_UNKNOWN = 0;
+inline constexpr DWORD FILE_TYPE_DISK = 1;
+inline constexpr DWORD FILE_TYPE_CHAR = 2;
+inline constexpr DWORD FILE_TYPE_PIPE = 3;
+
+inline constexpr UINT CP_ACP = 0;
+inline constexpr UINT CP_THREAD_ACP = 3;
+inline constexpr UINT CP_UTF8 = 65001;
+
+// Where a code position lies: the file name of the module that holds it,
+// without its directory, and the position's offset from the module's start.
+struct ModuleLocation {
+  std::string Name;
+  std::uintptr_t Offset = 0;
+};
+
+class ConsolePlatform {
+ public:
+  virtual ~ConsolePlatform() = default;
+
+  virtual HANDLE GetStdHandle(DWORD nStdHandle) = 0;
+  virtual DWORD GetFileType(HANDLE hFile) = 0;
+  virtual BOOL CloseHandle(HANDLE hObject) = 0;
+  virtual BOOL WriteFile(HANDLE hFile, const void* lpBuffer, DWORD nNumberOfBytesToWrite,
+                         DWORD* lpNumberOfBytesWritten) = 0;
+  virtual BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead,
+                        DWORD* lpNumberOfBytesRead) = 0;
+  virtual DWORD GetLastError() = 0;
+
+  // The narrow code page, chosen once when the platform layer is made.
+  virtual UINT NarrowCodePage() = 0;
+  // dwFlags is always 0 and no default character of the caller's is given,
+  // so units that cannot be represented become the platform's default.
+  virtual int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, const char16_t* lpWideCharStr,
+                                  int cchWideChar, char* lpMultiByteStr, int cbMultiByte) = 0;
+
+  // For the fatal report.
+  virtual ModuleLocation LocateModule(const void* position) = 0;
+  // Converts a report in place to the console's OEM code page (Windows only).
+  virtual void CharToOemA(char* text) = 0;
+  // True when a debugger will take unhandled failures itself.
+  virtual bool IsDebuggerPresent() = 0;
+};
+
+// The platform's console layer, as the shipped program uses it. Made once,
+// first thing in the entry.
+std::unique_ptr<ConsolePlatform> OpenConsolePlatform();
+
+}  // namespace hidlist

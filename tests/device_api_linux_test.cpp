@@ -1,0 +1,780 @@
+#include "device_api/device_api_linux.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/support/sysfs_tree.h"
+
+namespace hidlist {
+namespace {
+
+constexpr DWORD ReadWrite = GENERIC_READ | GENERIC_WRITE;
+constexpr DWORD Untouched = 0xDEADBEEF;
+
+// Real devices, as their kernels show them.
+const FakeUsbDevice UnifyingReceiver("1-2", 0x046D, 0xC52B, "1211", "Logitech", "USB Receiver");
+const FakeUsbDevice YubiKey("1-4", 0x1050, 0x0407, "0526", "Yubico", "YubiKey OTP+FIDO+CCID",
+                            "0012345678");
+const FakeUsbDevice BluetoothAdapter("1-5", 0x0BDA, 0x8771, "0200", "Realtek", "Bluetooth Radio",
+                                     "00E04C239987");
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+  std::string utf8;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t point = text[i];
+    if (point >= 0xD800 && point <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      point = 0x10000 + ((point - 0xD800) << 10) + (text[++i] - 0xDC00);
+    }
+    if (point < 0x80) {
+      utf8 += static_cast<char>(point);
+    } else if (point < 0x800) {
+      utf8 += static_cast<char>(0xC0 | (point >> 6));
+      utf8 += static_cast<char>(0x80 | (point & 0x3F));
+    } else if (point < 0x10000) {
+      utf8 += static_cast<char>(0xE0 | (point >> 12));
+      utf8 += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+      utf8 += static_cast<char>(0x80 | (point & 0x3F));
+    } else {
+      utf8 += static_cast<char>(0xF0 | (point >> 18));
+      utf8 += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
+      utf8 += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+      utf8 += static_cast<char>(0x80 | (point & 0x3F));
+    }
+  }
+  return utf8;
+}
+
+std::string Hex4(unsigned value) {
+  char text[8];
+  std::snprintf(text, sizeof(text), "%04X", value);
+  return text;
+}
+
+// A string query's result: the text, or "-" when the device has no such string.
+std::string QueryString(DeviceApi& api, HANDLE handle, bool manufacturer) {
+  char16_t buffer[128];
+  const BOOLEAN found = manufacturer
+                            ? api.HidD_GetManufacturerString(handle, buffer, sizeof(buffer))
+                            : api.HidD_GetProductString(handle, buffer, sizeof(buffer));
+  if (!found) return "-";
+  return "\"" + Utf16ToUtf8(std::u16string_view(buffer)) + "\"";
+}
+
+// The detail query as the listing makes it: a probe for the size, then the fetch.
+std::optional<std::string> QueryPath(DeviceApi& api, HDEVINFO set,
+                                     SP_DEVICE_INTERFACE_DATA& interface, DWORD* error) {
+  DWORD required = 0;
+  if (api.SetupDiGetDeviceInterfaceDetailA(set, &interface, nullptr, 0, &required, nullptr) ||
+      api.GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    *error = api.GetLastError();
+    return std::nullopt;
+  }
+  std::vector<unsigned char> storage(required);
+  auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
+  detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+  if (!api.SetupDiGetDeviceInterfaceDetailA(set, &interface, detail, required, nullptr, nullptr)) {
+    *error = api.GetLastError();
+    return std::nullopt;
+  }
+  return std::string(reinterpret_cast<const char*>(storage.data()) +
+                     offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath));
+}
+
+// Drives the service through indices 0-19 the way the listing does and
+// describes each interface in one line, with paths relative to root:
+// "dev/hidraw0 046D:C52B v1211 m=\"Logitech\" p=\"USB Receiver\"".
+std::vector<std::string> ListDevices(DeviceApi& api, const std::string& root) {
+  GUID guid{};
+  api.HidD_GetHidGuid(&guid);
+  HDEVINFO set =
+      api.SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (set == INVALID_HANDLE_VALUE)
+    return {"class query failed " + std::to_string(api.GetLastError())};
+  std::vector<std::string> rows;
+  for (DWORD index = 0; index < 20; ++index) {
+    SP_DEVICE_INTERFACE_DATA interface {};
+    interface.cbSize = sizeof(interface);
+    if (!api.SetupDiEnumDeviceInterfaces(set, nullptr, &guid, index, &interface)) {
+      EXPECT_EQ(api.GetLastError(), ERROR_NO_MORE_ITEMS);
+      break;
+    }
+    DWORD error = 0;
+    const std::optional<std::string> path = QueryPath(api, set, interface, &error);
+    if (!path) {
+      rows.push_back("#" + std::to_string(index) + " detail failed " + std::to_string(error));
+      continue;
+    }
+    std::string row = path->substr(0, root.size()) == root ? path->substr(root.size()) : *path;
+    HANDLE handle = api.CreateFileA(path->c_str(), ReadWrite, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      rows.push_back(row + " open failed " + std::to_string(api.GetLastError()));
+      continue;
+    }
+    HIDD_ATTRIBUTES attributes{};
+    attributes.Size = sizeof(attributes);
+    if (api.HidD_GetAttributes(handle, &attributes)) {
+      EXPECT_EQ(attributes.Size, sizeof(HIDD_ATTRIBUTES));
+      row += " " + Hex4(attributes.VendorID) + ":" + Hex4(attributes.ProductID) + " v" +
+             Hex4(attributes.VersionNumber);
+    } else {
+      row += " attributes failed " + std::to_string(api.GetLastError());
+    }
+    row += " m=" + QueryString(api, handle, true) + " p=" + QueryString(api, handle, false);
+    EXPECT_TRUE(api.CloseHandle(handle));
+    rows.push_back(row);
+  }
+  EXPECT_TRUE(api.SetupDiDestroyDeviceInfoList(set));
+  return rows;
+}
+
+class LinuxDeviceApiTest : public ::testing::Test {
+ protected:
+  std::vector<std::string> List() { return ListDevices(*api_, tree_.Root()); }
+
+  HANDLE Open(const std::string& rel, DWORD access = ReadWrite) {
+    return api_->CreateFileA(tree_.Path(rel).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+  }
+
+  HDEVINFO HidSet() {
+    return api_->SetupDiGetClassDevsA(&HidInterfaceClass, nullptr, nullptr,
+                                      DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  }
+
+  SP_DEVICE_INTERFACE_DATA Interface(HDEVINFO set, DWORD index) {
+    SP_DEVICE_INTERFACE_DATA interface {};
+    interface.cbSize = sizeof(interface);
+    EXPECT_TRUE(
+        api_->SetupDiEnumDeviceInterfaces(set, nullptr, &HidInterfaceClass, index, &interface));
+    return interface;
+  }
+
+  SysfsTree tree_;
+  std::unique_ptr<DeviceApi> api_ = OpenLinuxDeviceApi(tree_.Root());
+};
+
+TEST_F(LinuxDeviceApiTest, UsbDeviceWithTwoInterfacesTakesItsDescriptorNotTheRootHub) {
+  AddUsbHidraw(tree_, YubiKey, 0, {0x0003, 0x1050, 0x0407, "Yubico YubiKey OTP+FIDO+CCID", 1, 0});
+  AddUsbHidraw(tree_, YubiKey, 1, {0x0003, 0x1050, 0x0407, "Yubico YubiKey OTP+FIDO+CCID", 2, 1});
+  EXPECT_EQ(List(), (std::vector<std::string>{
+                        "dev/hidraw0 1050:0407 v0526 m=\"Yubico\" p=\"YubiKey OTP+FIDO+CCID\"",
+                        "dev/hidraw1 1050:0407 v0526 m=\"Yubico\" p=\"YubiKey OTP+FIDO+CCID\"",
+                    }));
+}
+
+TEST_F(LinuxDeviceApiTest, ReceiverChildTakesTheReceiversDescriptor) {
+  AddUsbHidraw(tree_, UnifyingReceiver, 0, {0x0003, 0x046D, 0xC52B, "Logitech USB Receiver", 1, 0});
+  const std::string receiver = AddUsbHidraw(
+      tree_, UnifyingReceiver, 2, {0x0003, 0x046D, 0xC52B, "Logitech USB Receiver", 3, 4});
+  const std::string child =
+      AddChildHidraw(tree_, receiver, {0x0003, 0x046D, 0x4082, "Logitech MX Master 3", 4, 5});
+  ASSERT_EQ(child,
+            "sys/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.2/0003:046D:C52B.0003/"
+            "0003:046D:4082.0004");
+  EXPECT_EQ(List(), (std::vector<std::string>{
+                        "dev/hidraw0 046D:C52B v1211 m=\"Logitech\" p=\"USB Receiver\"",
+                        "dev/hidraw4 046D:C52B v1211 m=\"Logitech\" p=\"USB Receiver\"",
+                        "dev/hidraw5 046D:4082 v1211 m=\"Logitech\" p=\"USB Receiver\"",
+                    }));
+}
+
+TEST_F(LinuxDeviceApiTest, NonUsbBusesUseTheKernelsNameAndTheirInputVersion) {
+  // Bluetooth Classic under a USB adapter whose strings are not the device's;
+  // input9 is the lowest number, though input25 sorts first as text and
+  // readdir may give any of them first.
+  const std::string bluetooth = AddBluetoothHidraw(
+      tree_, BluetoothAdapter,
+      {0x0005,
+       0x046D,
+       0xB01A,
+       "MX Anywhere 2S",
+       6,
+       7,
+       {{25, "0222"}, {31, "0333"}, {9, "0111"}, {14, "0444"}, {40, "0555"}, {12, "0666"}}});
+  ASSERT_EQ(bluetooth,
+            "sys/devices/pci0000:00/0000:00:14.0/usb1/1-5/1-5:1.0/bluetooth/hci0/hci0:256/"
+            "0005:046D:B01A.0006");
+  // Bluetooth LE through uhid, without input devices.
+  AddUhidHidraw(tree_, {0x0005, 0x046D, 0xB023, "MX Master 3 Mac", 8, 8});
+  // USB bus numbers from a user-space driver: no usb_device above it.
+  AddUhidHidraw(tree_, {0x0003, 0x1209, 0x0001, "Virtual Pad", 9, 9, {{30, "0003"}}});
+  // An I2C touch pad; an input device with a malformed version is passed over.
+  AddI2cHidraw(tree_, "i2c-ELAN0001:00",
+               {0x0018, 0x04F3, 0x3140, "ELAN0001:00 04F3:3140", 2, 3, {{11, "zz"}, {12, "0100"}}});
+  EXPECT_EQ(List(), (std::vector<std::string>{
+                        "dev/hidraw3 04F3:3140 v0100 m=- p=\"ELAN0001:00 04F3:3140\"",
+                        "dev/hidraw7 046D:B01A v0111 m=- p=\"MX Anywhere 2S\"",
+                        "dev/hidraw8 046D:B023 v0000 m=- p=\"MX Master 3 Mac\"",
+                        "dev/hidraw9 1209:0001 v0003 m=- p=\"Virtual Pad\"",
+                    }));
+}
+
+TEST_F(LinuxDeviceApiTest, UsbWalkUpStopsAtSysDevicesAndKnowsUsbDevicesEitherWay) {
+  // Marks of a usb_device at and above sys/devices are outside the device tree.
+  AddUhidHidraw(tree_, {0x0003, 0x1209, 0x0002, "Virtual Keys", 1, 0});
+  tree_.AddFile("sys/devices/idVendor", "1d6b\n");
+  tree_.AddFile("sys/devices/uevent", "DEVTYPE=usb_device\n");
+  tree_.AddFile("sys/devices/manufacturer", "Wrong\n");
+  tree_.AddFile("sys/idVendor", "1d6b\n");
+  tree_.AddFile("sys/manufacturer", "Wrong\n");
+  // A usb_device known by its DEVTYPE alone, and one by its idVendor alone.
+  FakeUsbDevice byDevtype = YubiKey;
+  byDevtype.Port = "1-6";
+  AddUsbHidraw(tree_, byDevtype, 0, {0x0003, 0x1050, 0x0407, "Yubico YubiKey", 2, 1});
+  tree_.Remove("sys/devices/pci0000:00/0000:00:14.0/usb1/1-6/idVendor");
+  FakeUsbDevice byIdVendor = UnifyingReceiver;
+  byIdVendor.Port = "1-7";
+  AddUsbHidraw(tree_, byIdVendor, 0, {0x0003, 0x046D, 0xC52B, "Logitech USB Receiver", 3, 2});
+  tree_.AddFile("sys/devices/pci0000:00/0000:00:14.0/usb1/1-7/uevent", "BUSNUM=001\n");
+  EXPECT_EQ(List(), (std::vector<std::string>{
+                        "dev/hidraw0 1209:0002 v0000 m=- p=\"Virtual Keys\"",
+                        "dev/hidraw1 1050:0407 v0526 m=\"Yubico\" p=\"YubiKey OTP+FIDO+CCID\"",
+                        "dev/hidraw2 046D:C52B v1211 m=\"Logitech\" p=\"USB Receiver\"",
+                    }));
+}
+
+TEST_F(LinuxDeviceApiTest, MissingEmptyAndUnreadableAttributes) {
+  // No manufacturer file, an empty product and no bcdDevice.
+  AddUsbHidraw(tree_, {"1-3", 0x0483, 0x5750, std::nullopt, std::nullopt, "", std::nullopt}, 0,
+               {0x0003, 0x0483, 0x5750, "STMicroelectronics", 1, 0});
+  // A manufacturer that is a folder, a product that is a FIFO, a malformed bcdDevice.
+  AddUsbHidraw(tree_, {"1-6", 0x16C0, 0x05DF, "zz", std::nullopt, std::nullopt, std::nullopt}, 0,
+               {0x0003, 0x16C0, 0x05DF, "Van Ooijen", 2, 1});
+  tree_.AddDir("sys/devices/pci0000:00/0000:00:14.0/usb1/1-6/manufacturer");
+  ASSERT_EQ(
+      ::mkfifo(tree_.Path("sys/devices/pci0000:00/0000:00:14.0/usb1/1-6/product").c_str(), 0644),
+      0);
+  // Strings as the kernel may leave them: no newline, or more than one.
+  AddUsbHidraw(tree_, {"1-8", 0x04D8, 0x00DD, "0100", "Microchip", "MCP2221", std::nullopt}, 2,
+               {0x0003, 0x04D8, 0x00DD, "Microchip MCP2221", 3, 2});
+  tree_.AddFile("sys/devices/pci0000:00/0000:00:14.0/usb1/1-8/manufacturer", "Microchip");
+  tree_.AddFile("sys/devices/pci0000:00/0000:00:14.0/usb1/1-8/product", "MCP2221\n\n");
+  EXPECT_EQ(List(), (std::vector<std::string>{
+                        "dev/hidraw0 0483:5750 v0000 m=- p=\"\"",
+                        "dev/hidraw1 16C0:05DF v0000 m=- p=-",
+                        "dev/hidraw2 04D8:00DD v0100 m=\"Microchip\" p=\"MCP2221\n\"",
+                    }));
+
+  HANDLE handle = Open("dev/hidraw0");
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  char16_t buffer[4] = {u'x', u'x', u'x', u'x'};
+  EXPECT_FALSE(api_->HidD_GetManufacturerString(handle, buffer, sizeof(buffer)));
+  EXPECT_EQ(api_->GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(std::u16string_view(buffer, 4), u"xxxx");
+  EXPECT_TRUE(api_->HidD_GetProductString(handle, buffer, sizeof(buffer)));
+  EXPECT_EQ(std::u16string_view(buffer, 2), std::u16string_view(u"\0x", 2));
+  EXPECT_TRUE(api_->CloseHandle(handle));
+}
+
+TEST_F(LinuxDeviceApiTest, UeventWithoutAWellFormedHidIdFailsAttributesOnly) {
+  const std::string uhid = "sys/devices/virtual/misc/uhid/";
+  AddHidrawAt(tree_, uhid + "0005:046D:B01A.0001",
+              "DRIVER=hid-generic\nHID_NAME=Pad=Two=Three\nHID_PHYS=\n", 0);
+  AddHidrawAt(tree_, uhid + "0005:046D:B01A.0002", "HID_ID=0005:0000046D\nHID_NAME=Truncated Id\n",
+              1);
+  AddHidrawAt(tree_, uhid + "0005:046D:B01A.0003", "", 2);
+  // Only the first 64 KiB of a uevent count.
+  AddHidrawAt(tree_, uhid + "0005:046D:B01A.0004",
+              "HID_ID=0005:0000046D:0000B01A\nPAD=" + std::string(1 << 20, 'a') +
+                  "\nHID_NAME=Beyond the bound\n",
+              3);
+  EXPECT_EQ(List(), (std::vector<std::string>{
+                        "dev/hidraw0 attributes failed 31 m=- p=\"Pad=Two=Three\"",
+                        "dev/hidraw1 attributes failed 31 m=- p=\"Truncated Id\"",
+                        "dev/hidraw2 attributes failed 31 m=- p=-",
+                        "dev/hidraw3 046D:B01A v0000 m=- p=-",
+                    }));
+
+  HANDLE handle = Open("dev/hidraw0");
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  HIDD_ATTRIBUTES attributes{0x11111111, 0x2222, 0x3333, 0x4444};
+  EXPECT_FALSE(api_->HidD_GetAttributes(handle, &attributes));
+  EXPECT_EQ(attributes.Size, 0x11111111u);
+  EXPECT_EQ(attributes.VendorID, 0x2222);
+  EXPECT_EQ(attributes.ProductID, 0x3333);
+  EXPECT_EQ(attributes.VersionNumber, 0x4444);
+  EXPECT_TRUE(api_->CloseHandle(handle));
+
+  // A device that left after the open: its folder is gone.
+  handle = Open("dev/hidraw3");
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  tree_.Remove(uhid + "0005:046D:B01A.0004");
+  EXPECT_FALSE(api_->HidD_GetAttributes(handle, &attributes));
+  EXPECT_EQ(api_->GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+  char16_t buffer[8];
+  EXPECT_FALSE(api_->HidD_GetProductString(handle, buffer, sizeof(buffer)));
+  EXPECT_EQ(api_->GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+  EXPECT_TRUE(api_->CloseHandle(handle));
+}
+
+TEST_F(LinuxDeviceApiTest, NodesThatCannotBeOpened) {
+  AddUhidHidraw(tree_, {0x0005, 0x046D, 0xB023, "Gone", 1, 0});
+  AddUhidHidraw(tree_, {0x0005, 0x046D, 0xB023, "Folder", 2, 1});
+  AddUhidHidraw(tree_, {0x0005, 0x046D, 0xB023, "Pipe", 3, 2});
+  AddUhidHidraw(tree_, {0x0005, 0x046D, 0xB023, "Fine", 4, 3});
+  tree_.Remove("dev/hidraw0");
+  tree_.Remove("dev/hidraw1");
+  tree_.AddDir("dev/hidraw1");
+  tree_.Remove("dev/hidraw2");
+  ASSERT_EQ(::mkfifo(tree_.Path("dev/hidraw2").c_str(), 0644), 0);
+  EXPECT_EQ(List(), (std::vector<std::string>{
+                        "dev/hidraw0 open failed 2",
+                        "dev/hidraw1 open failed 5",
+                        "dev/hidraw2 open failed 5",
+                        "dev/hidraw3 046D:B023 v0000 m=- p=\"Fine\"",
+                    }));
+  // Read-only opens of a folder or a FIFO succeed on Linux, so must be refused after.
+  for (const char* node : {"dev/hidraw1", "dev/hidraw2"}) {
+    SCOPED_TRACE(node);
+    EXPECT_EQ(Open(node, GENERIC_READ), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(api_->GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Open(node, 0), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(api_->GetLastError(), ERROR_ACCESS_DENIED);
+  }
+  EXPECT_EQ(Open("dev/missing/hidraw9"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(api_->GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Open("dev/hidraw3/x"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(api_->GetLastError(), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(api_->CreateFileA(nullptr, ReadWrite, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(api_->GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(LinuxDeviceApiTest, HandlesAndSetsNotMadeByThisServiceAreRefused) {
+  AddUhidHidraw(tree_, {0x0005, 0x046D, 0xB023, "Pad", 1, 0});
+  int foreign = 0;
+  HIDD_ATTRIBUTES attributes{};
+  char16_t buffer[8];
+  for (HANDLE handle :
+       {static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE, static_cast<HANDLE>(&foreign)}) {
+    EXPECT_FALSE(api_->CloseHandle(handle));
+    EXPECT_EQ(api_->GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(api_->HidD_GetAttributes(handle, &attributes));
+    EXPECT_EQ(api_->GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(api_->HidD_GetProductString(handle, buffer, sizeof(buffer)));
+    EXPECT_EQ(api_->GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(api_->HidD_GetManufacturerString(handle, buffer, sizeof(buffer)));
+    EXPECT_EQ(api_->GetLastError(), ERROR_INVALID_HANDLE);
+  }
+  HANDLE handle = Open("dev/hidraw0");
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(api_->CloseHandle(handle));
+  EXPECT_FALSE(api_->CloseHandle(handle));
+  EXPECT_EQ(api_->GetLastError(), ERROR_INVALID_HANDLE);
+
+  SP_DEVICE_INTERFACE_DATA interface {};
+  interface.cbSize = sizeof(interface);
+  DWORD required = Untouched;
+  for (HDEVINFO set :
+       {static_cast<HDEVINFO>(nullptr), INVALID_HANDLE_VALUE, static_cast<HDEVINFO>(&foreign)}) {
+    EXPECT_FALSE(
+        api_->SetupDiEnumDeviceInterfaces(set, nullptr, &HidInterfaceClass, 0, &interface));
+    EXPECT_EQ(api_->GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(
+        api_->SetupDiGetDeviceInterfaceDetailA(set, &interface, nullptr, 0, &required, nullptr));
+    EXPECT_EQ(api_->GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(api_->SetupDiDestroyDeviceInfoList(set));
+    EXPECT_EQ(api_->GetLastError(), ERROR_INVALID_HANDLE);
+  }
+  EXPECT_EQ(required, Untouched);
+  HDEVINFO set = HidSet();
+  ASSERT_NE(set, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(api_->SetupDiDestroyDeviceInfoList(set));
+  EXPECT_FALSE(api_->SetupDiDestroyDeviceInfoList(set));
+  EXPECT_EQ(api_->GetLastError(), ERROR_INVALID_HANDLE);
+
+  // A success leaves the last failure's code in place.
+  handle = Open("dev/hidraw0");
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(api_->CloseHandle(handle));
+  EXPECT_EQ(api_->GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(LinuxDeviceApiTest, ClassEntriesInNumericOrderIgnoringOtherNames) {
+  for (unsigned number : {10u, 2u, 1u}) {
+    AddUhidHidraw(tree_, {0x0005, 0x046D, 0xB023, "Pad " + std::to_string(number), number, number});
+  }
+  tree_.AddLinkTo("sys/class/hidraw/hidraw", "sys/class/hidraw/hidraw1");
+  tree_.AddLinkTo("sys/class/hidraw/hidrawx", "sys/class/hidraw/hidraw1");
+  tree_.AddLinkTo("sys/class/hidraw/hidraw-1", "sys/class/hidraw/hidraw1");
+  tree_.AddLinkTo("sys/class/hidraw/hidraw99999999999", "sys/class/hidraw/hidraw1");
+  tree_.AddDir("sys/class/hidraw/power");
+  EXPECT_EQ(List(), (std::vector<std::string>{
+                        "dev/hidraw1 046D:B023 v0000 m=- p=\"Pad 1\"",
+                        "dev/hidraw2 046D:B023 v0000 m=- p=\"Pad 2\"",
+                        "dev/hidraw10 046D:B023 v0000 m=- p=\"Pad 10\"",
+                    }));
+}
+
+TEST_F(LinuxDeviceApiTest, EntriesWithoutADeviceFolderAreEnumeratedButHaveNoDetail) {
+  AddUhidHidraw(tree_, {0x0005, 0x046D, 0xB023, "Stays", 1, 0});
+  const std::string leaves = AddUhidHidraw(tree_, {0x0005, 0x046D, 0xB023, "Leaves", 2, 1});
+  tree_.AddLink("sys/class/hidraw/hidraw2", "../../devices/virtual/misc/uhid/gone/hidraw/hidraw2");
+  tree_.AddLink("sys/class/hidraw/hidraw3", "hidraw3");
+  tree_.AddLink("sys/class/hidraw/hidraw4", "hidraw5");
+  tree_.AddLink("sys/class/hidraw/hidraw5", "hidraw4");
+  tree_.AddFile("sys/class/hidraw/hidraw6", "");
+
+  HDEVINFO set = HidSet();
+  ASSERT_NE(set, INVALID_HANDLE_VALUE);
+  // The device leaves between the snapshot and the detail query.
+  tree_.Remove(leaves);
+  for (DWORD index = 1; index <= 6; ++index) {
+    SCOPED_TRACE(index);
+    SP_DEVICE_INTERFACE_DATA interface = Interface(set, index);
+    EXPECT_TRUE(interface.InterfaceClassGuid == HidInterfaceClass);
+    EXPECT_EQ(interface.Flags, 1u);
+    DWORD required = Untouched;
+    EXPECT_FALSE(
+        api_->SetupDiGetDeviceInterfaceDetailA(set, &interface, nullptr, 0, &required, nullptr));
+    EXPECT_EQ(api_->GetLastError(), ERROR_FILE_NOT_FOUND);
+    std::vector<unsigned char> storage(256, 0xA5);
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    EXPECT_FALSE(
+        api_->SetupDiGetDeviceInterfaceDetailA(set, &interface, detail, 256, &required, nullptr));
+    EXPECT_EQ(api_->GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(required, Untouched);
+    EXPECT_EQ(storage[4], 0xA5);
+  }
+  SP_DEVICE_INTERFACE_DATA past{};
+  past.cbSize = sizeof(past);
+  EXPECT_FALSE(api_->SetupDiEnumDeviceInterfaces(set, nullptr, &HidInterfaceClass, 7, &past));
+  EXPECT_EQ(api_->GetLastError(), ERROR_NO_MORE_ITEMS);
+  EXPECT_TRUE(api_->SetupDiDestroyDeviceInfoList(set));
+
+  EXPECT_EQ(List(), (std::vector<std::string>{
+                        "dev/hidraw0 046D:B023 v0000 m=- p=\"Stays\"",
+                        "#1 detail failed 2",
+                        "#2 detail failed 2",
+                        "#3 detail failed 2",
+                        "#4 detail failed 2",
+                        "#5 detail failed 2",
+                        "#6 detail failed 2",
+                    }));
+}
+
+TEST_F(LinuxDeviceApiTest, DetailQueryHonoursTheCallersSizeAsWindowsDoes) {
+  AddUhidHidraw(tree_, {0x0005, 0x046D, 0xB023, "Pad", 1, 0});
+  HDEVINFO set = HidSet();
+  ASSERT_NE(set, INVALID_HANDLE_VALUE);
+  SP_DEVICE_INTERFACE_DATA interface = Interface(set, 0);
+  const std::string path = tree_.Path("dev/hidraw0");
+  const DWORD expected = static_cast<DWORD>(4 + path.size() + 1);
+  constexpr unsigned char Sentinel = 0xA5;
+  constexpr DWORD Slack = 16;
+  const DWORD rightCbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+
+  // A buffer of sentinels, with cbSize in its first four bytes.
+  auto makeBuffer = [&](DWORD cbSize) {
+    std::vector<unsigned char> bytes(expected + Slack, Sentinel);
+    std::memcpy(bytes.data(), &cbSize, sizeof(cbSize));
+    return bytes;
+  };
+  auto detailOf = [](std::vector<unsigned char>& bytes) {
+    return reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(bytes.data());
+  };
+
+  DWORD required = Untouched;
+  EXPECT_FALSE(
+      api_->SetupDiGetDeviceInterfaceDetailA(set, &interface, nullptr, 0, &required, nullptr));
+  EXPECT_EQ(api_->GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(required, expected);
+  EXPECT_FALSE(
+      api_->SetupDiGetDeviceInterfaceDetailA(set, &interface, nullptr, 0, nullptr, nullptr));
+  EXPECT_EQ(api_->GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+
+  required = Untouched;
+  EXPECT_FALSE(
+      api_->SetupDiGetDeviceInterfaceDetailA(set, &interface, nullptr, 10, &required, nullptr));
+  EXPECT_EQ(api_->GetLastError(), ERROR_INVALID_USER_BUFFER);
+  EXPECT_EQ(required, Untouched);
+
+  // Wrong cbSize: the 32-bit record's size in a 64-bit build and the other way, and 0.
+  for (DWORD cbSize : {rightCbSize == 8 ? DWORD{5} : DWORD{8}, DWORD{0}}) {
+    SCOPED_TRACE(cbSize);
+    std::vector<unsigned char> bytes = makeBuffer(cbSize);
+    const std::vector<unsigned char> before = bytes;
+    EXPECT_FALSE(api_->SetupDiGetDeviceInterfaceDetailA(set, &interface, detailOf(bytes),
+                                                        expected + Slack, &required, nullptr));
+    EXPECT_EQ(api_->GetLastError(), ERROR_INVALID_USER_BUFFER);
+    EXPECT_EQ(bytes, before);
+  }
+
+  // Too small, down to less than cbSize itself: nothing is written into the buffer.
+  for (DWORD size : {expected - 1, DWORD{5}, DWORD{2}, DWORD{0}}) {
+    SCOPED_TRACE(size);
+    std::vector<unsigned char> bytes = makeBuffer(rightCbSize);
+    const std::vector<unsigned char> before = bytes;
+    required = Untouched;
+    EXPECT_FALSE(api_->SetupDiGetDeviceInterfaceDetailA(set, &interface, detailOf(bytes), size,
+                                                        &required, nullptr));
+    EXPECT_EQ(api_->GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(required, expected);
+    EXPECT_EQ(bytes, before);
+  }
+
+  // Exactly the size, and more: the path and its NUL, and not a byte after.
+  for (DWORD size : {expected, expected + Slack}) {
+    SCOPED_TRACE(size);
+    std::vector<unsigned char> bytes = makeBuffer(rightCbSize);
+    std::vector<unsigned char> after = makeBuffer(rightCbSize);
+    std::memcpy(after.data() + 4, path.c_str(), path.size() + 1);
+    required = Untouched;
+    EXPECT_TRUE(api_->SetupDiGetDeviceInterfaceDetailA(set, &interface, detailOf(bytes), size,
+                                                       &required, nullptr));
+    EXPECT_EQ(required, expected);
+    EXPECT_EQ(bytes, after);
+  }
+
+  // Records that no enumeration filled, or filled with the wrong size.
+  SP_DEVICE_INTERFACE_DATA blank{};
+  blank.cbSize = sizeof(blank);
+  EXPECT_FALSE(api_->SetupDiGetDeviceInterfaceDetailA(set, &blank, nullptr, 0, &required, nullptr));
+  EXPECT_EQ(api_->GetLastError(), ERROR_INVALID_PARAMETER);
+  SP_DEVICE_INTERFACE_DATA wrong = interface;
+  wrong.cbSize = sizeof(wrong) - 4;
+  EXPECT_FALSE(api_->SetupDiGetDeviceInterfaceDetailA(set, &wrong, nullptr, 0, &required, nullptr));
+  EXPECT_EQ(api_->GetLastError(), ERROR_INVALID_USER_BUFFER);
+  wrong = {};
+  wrong.cbSize = sizeof(wrong) - 4;
+  EXPECT_FALSE(api_->SetupDiEnumDeviceInterfaces(set, nullptr, &HidInterfaceClass, 0, &wrong));
+  EXPECT_EQ(api_->GetLastError(), ERROR_INVALID_USER_BUFFER);
+  EXPECT_TRUE(api_->SetupDiDestroyDeviceInfoList(set));
+}
+
+TEST_F(LinuxDeviceApiTest, DevicePathComesFromDevnameOnlyWhenItStaysUnderDev) {
+  struct Case {
+    const char* Uevent;  // of the class entry; nullptr: no uevent file
+    std::string Path;
+  };
+  const Case cases[] = {
+      {"MAJOR=241\nMINOR=0\nDEVNAME=hidraw0\n", "dev/hidraw0"},
+      {"MAJOR=241\nMINOR=1\nDEVNAME=hid/pad1\n", "dev/hid/pad1"},
+      {"MAJOR=241\nMINOR=2\nDEVNAME=\n", "dev/hidraw2"},
+      {"MAJOR=241\nMINOR=3\nDEVNAME=/etc/passwd\n", "dev/hidraw3"},
+      {"MAJOR=241\nMINOR=4\nDEVNAME=../etc/passwd\n", "dev/hidraw4"},
+      {"MAJOR=241\nMINOR=5\nDEVNAME=hid/../../etc/passwd\n", "dev/hidraw5"},
+      {"MAJOR=241\nMINOR=6\nDEVNAME=hid/..\n", "dev/hidraw6"},
+      {"MAJOR=241\nMINOR=7\n", "dev/hidraw7"},
+      {nullptr, "dev/hidraw8"},
+      {"MAJOR=241\nMINOR=9\nDEVNAME=..hidraw9\n", "dev/..hidraw9"},
+  };
+  for (unsigned number = 0; number < std::size(cases); ++number) {
+    const std::string hid = AddUhidHidraw(tree_, {0x0005, 0x046D, 0xB023, "Pad", number, number});
+    const std::string uevent = HidrawFolder(hid, number) + "/uevent";
+    if (cases[number].Uevent == nullptr) {
+      tree_.Remove(uevent);
+    } else {
+      tree_.AddFile(uevent, cases[number].Uevent);
+    }
+  }
+  HDEVINFO set = HidSet();
+  ASSERT_NE(set, INVALID_HANDLE_VALUE);
+  for (unsigned number = 0; number < std::size(cases); ++number) {
+    SCOPED_TRACE(number);
+    SP_DEVICE_INTERFACE_DATA interface = Interface(set, number);
+    DWORD error = 0;
+    EXPECT_EQ(QueryPath(*api_, set, interface, &error), tree_.Path(cases[number].Path));
+  }
+  EXPECT_TRUE(api_->SetupDiDestroyDeviceInfoList(set));
+}
+
+TEST_F(LinuxDeviceApiTest, UnreadableSysClassFailsAndNoHidrawClassIsAnEmptySet) {
+  // No sys/class at all.
+  EXPECT_EQ(HidSet(), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(api_->GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(List(), (std::vector<std::string>{"class query failed 2"}));
+  // A file where the folder should be.
+  tree_.AddFile("sys/class", "");
+  EXPECT_EQ(HidSet(), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(api_->GetLastError(), ERROR_PATH_NOT_FOUND);
+  tree_.Remove("sys/class");
+
+  // A system without hidraw: no class folder, or something else in its place.
+  tree_.AddDir("sys/class/input");
+  EXPECT_EQ(List(), std::vector<std::string>{});
+  tree_.AddFile("sys/class/hidraw", "");
+  EXPECT_EQ(List(), std::vector<std::string>{});
+
+  // Another interface class has no members here.
+  tree_.Remove("sys/class/hidraw");
+  AddUhidHidraw(tree_, {0x0005, 0x046D, 0xB023, "Pad", 1, 0});
+  const GUID keyboardClass = {
+      0x884B96C3, 0x56EF, 0x11D1, {0xBC, 0x8C, 0x00, 0xA0, 0xC9, 0x14, 0x05, 0xDD}};
+  HDEVINFO set = api_->SetupDiGetClassDevsA(&keyboardClass, nullptr, nullptr,
+                                            DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  ASSERT_NE(set, INVALID_HANDLE_VALUE);
+  SP_DEVICE_INTERFACE_DATA interface {};
+  interface.cbSize = sizeof(interface);
+  for (const GUID* member : {&keyboardClass, &HidInterfaceClass}) {
+    EXPECT_FALSE(api_->SetupDiEnumDeviceInterfaces(set, nullptr, member, 0, &interface));
+    EXPECT_EQ(api_->GetLastError(), ERROR_NO_MORE_ITEMS);
+  }
+  EXPECT_TRUE(api_->SetupDiDestroyDeviceInfoList(set));
+  EXPECT_EQ(List().size(), 1u);
+}
+
+TEST_F(LinuxDeviceApiTest, EntriesPastTheTwentiethAreNotReadByTheListing) {
+  for (unsigned number = 0; number < 20; ++number) {
+    AddUhidHidraw(tree_, {0x0005, 0x046D, 0xB023, "Pad", number + 1, number});
+  }
+  // Broken entries past the twentieth: neither the snapshot nor the listing touches them.
+  for (unsigned number = 20; number < 25; ++number) {
+    const std::string name = "hidraw" + std::to_string(number);
+    tree_.AddLink("sys/class/hidraw/" + name, name);
+  }
+  const std::vector<std::string> rows = List();
+  ASSERT_EQ(rows.size(), 20u);
+  EXPECT_EQ(rows[19], "dev/hidraw19 046D:B023 v0000 m=- p=\"Pad\"");
+
+  HDEVINFO set = HidSet();
+  ASSERT_NE(set, INVALID_HANDLE_VALUE);
+  Interface(set, 24);
+  SP_DEVICE_INTERFACE_DATA past{};
+  past.cbSize = sizeof(past);
+  EXPECT_FALSE(api_->SetupDiEnumDeviceInterfaces(set, nullptr, &HidInterfaceClass, 25, &past));
+  EXPECT_EQ(api_->GetLastError(), ERROR_NO_MORE_ITEMS);
+  EXPECT_TRUE(api_->SetupDiDestroyDeviceInfoList(set));
+}
+
+TEST_F(LinuxDeviceApiTest, StringsFillTheCallersBytesAsWindowsDoes) {
+  // "Ærø 😀" and a manufacturer with a byte that is not UTF-8.
+  AddUsbHidraw(tree_,
+               {"1-2", 0x1234, 0x5678, "0100", "Acme\xFF", "\xC3\x86r\xC3\xB8 \xF0\x9F\x98\x80",
+                std::nullopt},
+               0, {0x0003, 0x1234, 0x5678, "Acme Pad", 1, 0});
+  HANDLE handle = Open("dev/hidraw0");
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  const std::u16string product = u"\u00C6r\u00F8 \xD83D\xDE00";
+  constexpr unsigned char Sentinel = 0xA5;
+
+  for (ULONG length : {0u, 1u, 7u, 10u, 11u, 12u, 13u, 14u, 15u, 40u}) {
+    SCOPED_TRACE(length);
+    std::vector<unsigned char> bytes(48, Sentinel);
+    EXPECT_TRUE(api_->HidD_GetProductString(handle, bytes.data() + 1, length));
+    std::vector<unsigned char> expected(48, Sentinel);
+    const std::size_t units = std::min<std::size_t>(length / 2, product.size());
+    std::memcpy(expected.data() + 1, product.data(), units * 2);
+    if (units < length / 2) std::memset(expected.data() + 1 + units * 2, 0, 2);
+    EXPECT_EQ(bytes, expected);
+  }
+  EXPECT_TRUE(api_->HidD_GetProductString(handle, nullptr, 0));
+  EXPECT_FALSE(api_->HidD_GetProductString(handle, nullptr, 8));
+  EXPECT_EQ(api_->GetLastError(), ERROR_INVALID_PARAMETER);
+
+  char16_t buffer[16];
+  EXPECT_TRUE(api_->HidD_GetManufacturerString(handle, buffer, sizeof(buffer)));
+  EXPECT_EQ(std::u16string(buffer), u"Acme\uFFFD");
+  EXPECT_TRUE(api_->CloseHandle(handle));
+}
+
+// The descriptor the service holds for the node at path, from /proc/self/fd.
+std::vector<int> DescriptorsOf(const std::string& path) {
+  const std::string wanted = std::filesystem::canonical(path).string();
+  std::vector<int> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    const auto target = std::filesystem::read_symlink(entry.path(), error);
+    if (!error && target == wanted) found.push_back(std::stoi(entry.path().filename().string()));
+  }
+  return found;
+}
+
+TEST_F(LinuxDeviceApiTest, OpensWithTheAccessAskedNeverOnAStandardStreamAndNotInherited) {
+  AddUhidHidraw(tree_, {0x0005, 0x046D, 0xB023, "Pad", 1, 0});
+  const std::string node = tree_.Path("dev/hidraw0");
+  struct Case {
+    DWORD Access;
+    int Mode;
+  };
+  const Case cases[] = {
+      {ReadWrite, O_RDWR}, {GENERIC_READ, O_RDONLY}, {GENERIC_WRITE, O_WRONLY}, {0, O_PATH}};
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.Access);
+    HANDLE handle = Open("dev/hidraw0", test.Access);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    const std::vector<int> fds = DescriptorsOf(node);
+    ASSERT_EQ(fds.size(), 1u);
+    const int flags = ::fcntl(fds[0], F_GETFL);
+    EXPECT_EQ(flags & (O_ACCMODE | O_PATH), test.Mode);
+    EXPECT_EQ(flags & O_NONBLOCK, 0);
+    EXPECT_NE(::fcntl(fds[0], F_GETFD) & FD_CLOEXEC, 0);
+    HIDD_ATTRIBUTES attributes{};
+    EXPECT_TRUE(api_->HidD_GetAttributes(handle, &attributes));
+    EXPECT_TRUE(api_->CloseHandle(handle));
+    EXPECT_TRUE(DescriptorsOf(node).empty());
+  }
+
+  // With standard input closed, open() would hand out descriptor 0.
+  const int savedInput = ::dup(STDIN_FILENO);
+  ASSERT_GE(savedInput, 0);
+  ::close(STDIN_FILENO);
+  HANDLE handle = Open("dev/hidraw0");
+  const bool inputStillClosed = ::fcntl(STDIN_FILENO, F_GETFD) < 0 && errno == EBADF;
+  const std::vector<int> fds = DescriptorsOf(node);
+  ::dup2(savedInput, STDIN_FILENO);
+  ::close(savedInput);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(inputStillClosed);
+  ASSERT_EQ(fds.size(), 1u);
+  EXPECT_GT(fds[0], STDERR_FILENO);
+  EXPECT_NE(::fcntl(fds[0], F_GETFD) & FD_CLOEXEC, 0);
+  EXPECT_TRUE(api_->CloseHandle(handle));
+}
+
+TEST_F(LinuxDeviceApiTest, RealNodesAreFoundByDeviceNumberAndPlainFilesByName) {
+  // hidraw1's node under another name, with /dev/null's device number.
+  AddUhidHidraw(tree_, {0x0005, 0x046D, 0xB023, "By Name", 1, 0});
+  const std::string byNumber = AddUhidHidraw(tree_, {0x0005, 0x046D, 0xB01A, "By Number", 2, 1});
+  tree_.Remove("sys/dev/char/241:1");
+  tree_.AddLinkTo("sys/dev/char/1:3", HidrawFolder(byNumber, 1));
+  tree_.AddDir("dev/input");
+  if (::mknod(tree_.Path("dev/input/pad").c_str(), S_IFCHR | 0600, ::makedev(1, 3)) != 0) {
+    GTEST_SKIP() << "cannot make device nodes here: " << std::strerror(errno);
+  }
+  // A character node whose number sysfs does not know falls back to its name.
+  tree_.Remove("dev/hidraw0");
+  ASSERT_EQ(::mknod(tree_.Path("dev/hidraw0").c_str(), S_IFCHR | 0600, ::makedev(1, 5)), 0);
+
+  char16_t buffer[32];
+  HANDLE handle = Open("dev/input/pad");
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(api_->HidD_GetProductString(handle, buffer, sizeof(buffer)));
+  EXPECT_EQ(std::u16string(buffer), u"By Number");
+  EXPECT_TRUE(api_->CloseHandle(handle));
+  handle = Open("dev/hidraw0");
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(api_->HidD_GetProductString(handle, buffer, sizeof(buffer)));
+  EXPECT_EQ(std::u16string(buffer), u"By Name");
+  EXPECT_TRUE(api_->CloseHandle(handle));
+}
+
+TEST(OpenDeviceApi, ReadsThisSystemsSysfs) {
+  std::unique_ptr<DeviceApi> api = OpenDeviceApi();
+  ASSERT_NE(api, nullptr);
+  const std::vector<std::string> rows = ListDevices(*api, "/");
+  // sys/class exists on every Linux system, with or without HID devices.
+  for (const std::string& row : rows) {
+    EXPECT_TRUE(row.rfind("dev/", 0) == 0 || row.rfind("#", 0) == 0) << row;
+  }
+}
+
+}  // namespace
+}  // namespace hidlist

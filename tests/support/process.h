@@ -1,0 +1,32 @@
+// Runs a program as a process with its standard streams set up as a user or
+// a script would: files, pipes, /dev/full, closed descriptors.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace hidlist::testing {
+
+enum class InputKind { Pipe, File, DevNull, Closed, Directory };
+enum class OutputKind { Pipe, File, DevFull, Closed, PipeWithoutReader };
+
+struct ProcessSetup {
+  std::vector<std::string> Argv;
+  InputKind Input = InputKind::Pipe;
+  std::string InputText;  // for Pipe and File
+  OutputKind Output = OutputKind::Pipe;
+  std::vector<std::string> Environment;  // added to the test's own
+  int TimeoutSeconds = 20;
+};
+
+struct ProcessResult {
+  int ExitStatus = -1;  // -1 when killed by a signal or the timeout
+  int Signal = 0;
+  bool TimedOut = false;
+  std::string Out;  // what reached standard output (Pipe and File only)
+  std::string Err;
+};
+
+ProcessResult RunProcess(const ProcessSetup& setup);
+
+}  // namespace hidlist::testing
