@@ -1,6 +1,7 @@
 #!/bin/sh
 # Runs a Windows program under Wine for the cross builds' tests:
 #   wine-run.sh LOADER PROGRAM [ARGUMENT...]
+#   wine-run.sh LOADER wineserver [ARGUMENT...]   (the prefix's server, e.g. -w)
 # LOADER is the Wine loader of the program's architecture (the i386 one for
 # 32-bit programs, the amd64 one for 64-bit programs). WINEPREFIX must be set:
 # a test never touches the user's own prefix. Wine stays quiet (WINEDEBUG=-all
@@ -29,6 +30,8 @@ if [ ! -x "$loader" ]; then
 fi
 if ! probe=$("$loader" --version 2>&1); then
   echo "SKIP: the Wine loader $loader cannot execute on this machine: $probe" >&2
+  echo "SKIP: (a kernel without 32-bit x86 support runs the i386 loader only through" \
+    "qemu-i386 registered for i386 ELF files in binfmt_misc)" >&2
   exit 77
 fi
 
@@ -38,4 +41,10 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 export WINELOADER="$loader"
 unset DISPLAY WAYLAND_DISPLAY
 
+if [ "$1" = wineserver ]; then
+  shift
+  server=$(dirname "$loader")/wineserver
+  [ -x "$server" ] || server=wineserver
+  exec "$server" "$@"
+fi
 exec "$loader" "$@"

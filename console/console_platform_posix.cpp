@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
+#include <link.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "console/unit_conversion.h"
+#include "device_api/posix_errors.h"
 
 namespace hidlist {
 
@@ -256,9 +258,12 @@ class PosixConsolePlatform final : public ConsolePlatform {
   ModuleLocation LocateModule(const void* position) override {
     ModuleLocation location;
     Dl_info info{};
-    bool found = dladdr(position, &info) != 0;
-    if (found && info.dli_fname != nullptr && info.dli_fname[0] != '\0') {
-      location.Name = Basename(info.dli_fname);
+    link_map* module = nullptr;
+    bool found = dladdr1(position, &info, reinterpret_cast<void**>(&module), RTLD_DL_LINKMAP) != 0;
+    // For the main program glibc gives argv[0], the name it was started
+    // under; the module's own file is the executable's.
+    if (found && module != nullptr && module->l_name != nullptr && module->l_name[0] != '\0') {
+      location.Name = Basename(module->l_name);
     } else {
       location.Name = Basename(ExecutablePath());
     }
@@ -330,51 +335,6 @@ class PosixConsolePlatform final : public ConsolePlatform {
 };
 
 }  // namespace
-
-DWORD WindowsErrorFromErrno(int err) {
-  switch (err) {
-    case EPIPE:
-      return ERROR_NO_DATA;
-    case ENOSPC:
-#ifdef EDQUOT
-    case EDQUOT:
-#endif
-      return ERROR_DISK_FULL;
-    case EBADF:
-      return ERROR_INVALID_HANDLE;
-    case EACCES:
-    case EPERM:
-      return ERROR_ACCESS_DENIED;
-    case ENOENT:
-      return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-      return ERROR_PATH_NOT_FOUND;
-    case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case EISDIR:
-      // What ReadFile on a directory gives on Windows.
-      return ERROR_INVALID_FUNCTION;
-    case EINVAL:
-      return ERROR_INVALID_PARAMETER;
-    case EIO:
-      return ERROR_IO_DEVICE;
-    case EFBIG:
-      return ERROR_FILE_TOO_LARGE;
-    case EROFS:
-      return ERROR_WRITE_PROTECT;
-    case ENXIO:
-    case ENODEV:
-      return ERROR_DEVICE_NOT_CONNECTED;
-    case ECONNRESET:
-      // The peer went away: Windows' broken pipe.
-      return ERROR_BROKEN_PIPE;
-    default:
-      return ERROR_GEN_FAILURE;
-  }
-}
 
 HANDLE HandleFromDescriptor(int fd) {
   return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(fd) + HandleBias);

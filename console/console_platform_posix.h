@@ -1,5 +1,5 @@
-// The POSIX console layer, beyond the ConsolePlatform interface: the error
-// mapping and a way to make the layer over chosen descriptors, for tests.
+// The POSIX console layer, beyond the ConsolePlatform interface: a way to
+// make the layer over chosen descriptors, for tests.
 #pragma once
 
 #include <memory>
@@ -18,12 +18,7 @@ struct PosixConsoleOptions {
   std::string Charset;
 };
 
-// The Windows error code that means the same as errno value err;
-// ERROR_GEN_FAILURE for values without one.
-DWORD WindowsErrorFromErrno(int err);
-
-// The handle that stands for descriptor fd, which need not be open; a
-// negative fd gives the null handle.
+// The handle that stands for descriptor fd, which need not be open.
 HANDLE HandleFromDescriptor(int fd);
 
 // The layer over the given descriptors, which it takes as they are: unlike

@@ -12,8 +12,12 @@
 
 // After the project's headers: windows.h defines several of their names as
 // macros with the same values.
+#ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 
 namespace hidlist {

@@ -15,7 +15,8 @@ constexpr unsigned char LineFeed = 10;
 constexpr unsigned char CarriageReturn = 13;
 constexpr unsigned char EndOfFileMark = 26;  // Ctrl+Z
 
-// WideCharToMultiByte is given this much room for the bytes of one unit.
+// The room WideCharToMultiByte is given for the bytes of one unit: far more
+// than any code page needs, so a conversion never fails for want of room.
 constexpr int ConversionArea = 4095;
 
 }  // namespace
@@ -74,9 +75,14 @@ bool ConsoleText::OpenOutput() {
     pending_error_ = OutputOpenFailure;
     return false;
   }
+  if (handle == closed_output_handle_) {
+    pending_error_ = OutputOpenFailure;
+    return false;
+  }
   const DWORD type = platform_.GetFileType(handle);
   if (type == FILE_TYPE_UNKNOWN) {
     platform_.CloseHandle(handle);
+    closed_output_handle_ = handle;
     pending_error_ = OutputOpenFailure;
     return false;
   }
@@ -201,8 +207,7 @@ void ConsoleText::ReadLine() {
   }
 }
 
-void ConsoleText::CheckIo() {
-  if (pending_error_ == 0) return;
+void ConsoleText::RaiseIoFailure() {
   const std::int32_t code = pending_error_;
   pending_error_ = 0;
   throw IoFailure(code, HIDLIST_RETURN_ADDRESS());

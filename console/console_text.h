@@ -63,8 +63,11 @@ class ConsoleText {
   void WriteLine();
   void FlushIfDevice();
   void ReadLine();
-  // Out of line so that its return address is the failing statement's.
-  HIDLIST_NOINLINE void CheckIo();
+  // Inline in every build, so that each statement's check calls the raise
+  // from its own place.
+  HIDLIST_ALWAYS_INLINE void CheckIo() {
+    if (pending_error_ != 0) RaiseIoFailure();
+  }
 
   // Writes the buffer out whatever the device flag says; a failure becomes
   // the pending error.
@@ -75,6 +78,10 @@ class ConsoleText {
   std::int32_t PendingError() const { return pending_error_; }
 
  private:
+  // Out of line and never returning, so that no caller can tail-call it:
+  // its return address is the point just after the failing statement's check.
+  [[noreturn]] HIDLIST_NOINLINE void RaiseIoFailure();
+
   bool OpenOutput();
   bool OpenInput();
   // One write of the buffered bytes; nothing when the buffer is empty.
@@ -87,6 +94,9 @@ class ConsoleText {
   std::int32_t pending_error_ = 0;
 
   HANDLE output_handle_ = nullptr;
+  // A handle of unknown type is closed when the open fails; it must not be
+  // closed again when the next write tries the open again.
+  HANDLE closed_output_handle_ = INVALID_HANDLE_VALUE;
   bool output_open_ = false;
   bool output_is_device_ = false;
   std::size_t output_count_ = 0;

@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "device_api/posix_errors.h"
 #include "device_api/sysfs_parse.h"
 #include "device_api/wide_string.h"
 
@@ -35,37 +36,6 @@ constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;
 
 constexpr DWORD SpintActive = 0x1;
-
-DWORD WindowsErrorFromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-      return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-    case ELOOP:
-    case ENAMETOOLONG:
-      return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-      return ERROR_ACCESS_DENIED;
-    case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    case EROFS:
-      return ERROR_WRITE_PROTECT;
-    case ENXIO:
-    case ENODEV:
-      return ERROR_DEVICE_NOT_CONNECTED;
-    case EIO:
-      return ERROR_IO_DEVICE;
-    case EINVAL:
-      return ERROR_INVALID_PARAMETER;
-    default:
-      return ERROR_GEN_FAILURE;
-  }
-}
 
 int OpenRetrying(const std::string& path, int flags) {
   int fd;
@@ -134,27 +104,58 @@ bool IsSafeDevName(std::string_view name) {
   return true;
 }
 
+// The entries of folder named prefix + N, in numeric order of N (hidraw2
+// before hidraw10); none when the folder cannot be read.
+std::vector<std::string> NumberedEntries(const std::string& folder, std::string_view prefix) {
+  std::vector<std::pair<std::uint32_t, std::string>> numbered;
+  const int fd = OpenRetrying(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return {};
+  DIR* listing = ::fdopendir(fd);
+  if (listing == nullptr) {
+    ::close(fd);
+    return {};
+  }
+  while (const dirent* entry = ::readdir(listing)) {
+    if (const auto number = ParseNumberedName(entry->d_name, prefix)) {
+      numbered.emplace_back(*number, entry->d_name);
+    }
+  }
+  ::closedir(listing);
+  std::sort(numbered.begin(), numbered.end());
+  std::vector<std::string> names;
+  names.reserve(numbered.size());
+  for (auto& entry : numbered) names.push_back(std::move(entry.second));
+  return names;
+}
+
 struct DeviceSet {
   std::vector<std::string> Entries;  // hidrawN names under sys/class/hidraw, in order of N
-};
-
-struct DeviceHandle {
-  DeviceHandle(int fd, std::string node, std::string classFolder)
-      : Fd(fd), Node(std::move(node)), ClassFolder(std::move(classFolder)) {}
-  DeviceHandle(const DeviceHandle&) = delete;
-  DeviceHandle& operator=(const DeviceHandle&) = delete;
-  ~DeviceHandle() { ::close(Fd); }
-
-  int Fd;
-  std::string Node;
-  // The node's folder in the hidraw class, whose device link is the HID
-  // device; empty when the node's name cannot be one.
-  std::string ClassFolder;
 };
 
 struct HidFolder {
   std::string Path;
   std::string Uevent;
+};
+
+// What a handle's HID queries answer from. A device does not change while
+// its node is open, so this is read once, at the first query.
+struct DeviceFacts {
+  HidFolder Folder;
+  std::optional<HidId> Id;
+  std::optional<std::string> UsbDevice;  // the usb_device folder, for USB devices
+};
+
+struct DeviceHandle {
+  DeviceHandle(int fd, std::string classFolder) : Fd(fd), ClassFolder(std::move(classFolder)) {}
+  DeviceHandle(const DeviceHandle&) = delete;
+  DeviceHandle& operator=(const DeviceHandle&) = delete;
+  ~DeviceHandle() { ::close(Fd); }
+
+  int Fd;
+  // The node's folder in the hidraw class, whose device link is the HID
+  // device; empty when the node's name cannot be one.
+  std::string ClassFolder;
+  std::optional<DeviceFacts> Facts;
 };
 
 class LinuxDeviceApi final : public DeviceApi {
@@ -270,7 +271,10 @@ class LinuxDeviceApi final : public DeviceApi {
     const int access = read && write ? O_RDWR : read ? O_RDONLY : write ? O_WRONLY : O_PATH;
     // O_NONBLOCK keeps a FIFO from stalling the open; it is cleared again below.
     int fd = OpenRetrying(node, access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return FailOpen(WindowsErrorFromErrno(errno));
+    if (fd < 0) {
+      // Windows refuses to open a folder as a file with access denied.
+      return FailOpen(errno == EISDIR ? ERROR_ACCESS_DENIED : WindowsErrorFromErrno(errno));
+    }
     if (fd <= STDERR_FILENO) {
       // A closed standard stream must not become a device: output meant for
       // it would reach the device instead.
@@ -295,7 +299,7 @@ class LinuxDeviceApi final : public DeviceApi {
       const int flags = ::fcntl(fd, F_GETFL);
       if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     }
-    auto handle = std::make_unique<DeviceHandle>(fd, node, ClassFolderOf(node, status));
+    auto handle = std::make_unique<DeviceHandle>(fd, ClassFolderOf(node, status));
     HANDLE result = handle.get();
     handles_.push_back(std::move(handle));
     return result;
@@ -310,19 +314,19 @@ class LinuxDeviceApi final : public DeviceApi {
   }
 
   BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, HIDD_ATTRIBUTES* Attributes) override {
-    const DeviceHandle* handle = FindHandle(HidDeviceObject);
+    DeviceHandle* handle = FindHandle(HidDeviceObject);
     if (handle == nullptr) return Fail(ERROR_INVALID_HANDLE);
     if (Attributes == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    const std::optional<HidFolder> folder = ReadHidFolder(*handle);
-    if (!folder) return Fail(ERROR_DEVICE_NOT_CONNECTED);
-    const std::optional<HidId> id = IdOf(*folder);
+    const DeviceFacts* facts = FactsOf(*handle);
+    if (facts == nullptr) return Fail(ERROR_DEVICE_NOT_CONNECTED);
+    const std::optional<HidId>& id = facts->Id;
     if (!id) return Fail(ERROR_GEN_FAILURE);
     std::uint16_t version = 0;
-    if (const std::optional<std::string> usb = UsbDeviceOf(*folder, *id)) {
-      const std::optional<std::string> bcdDevice = ReadSysfsFile(*usb + "/bcdDevice");
+    if (facts->UsbDevice) {
+      const std::optional<std::string> bcdDevice = ReadSysfsFile(*facts->UsbDevice + "/bcdDevice");
       if (bcdDevice) version = ParseHexAttribute(*bcdDevice).value_or(0);
     } else {
-      version = InputVersion(folder->Path);
+      version = InputVersion(facts->Folder.Path);
     }
     Attributes->Size = sizeof(HIDD_ATTRIBUTES);
     Attributes->VendorID = id->Vendor;
@@ -372,25 +376,7 @@ class LinuxDeviceApi final : public DeviceApi {
   // hidrawN entries in order of N (hidraw2 before hidraw10). A missing or
   // unreadable class folder is a system without hidraw devices.
   std::vector<std::string> ReadHidrawNames() const {
-    std::vector<std::pair<std::uint32_t, std::string>> found;
-    const int fd = OpenRetrying(ClassFolder(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return {};
-    DIR* folder = ::fdopendir(fd);
-    if (folder == nullptr) {
-      ::close(fd);
-      return {};
-    }
-    while (const dirent* entry = ::readdir(folder)) {
-      if (const auto number = ParseHidrawNumber(entry->d_name)) {
-        found.emplace_back(*number, entry->d_name);
-      }
-    }
-    ::closedir(folder);
-    std::sort(found.begin(), found.end());
-    std::vector<std::string> names;
-    names.reserve(found.size());
-    for (auto& [number, name] : found) names.push_back(std::move(name));
-    return names;
+    return NumberedEntries(ClassFolder(), "hidraw");
   }
 
   // root/dev/ + the entry's DEVNAME, or + its own name when DEVNAME is
@@ -430,6 +416,18 @@ class LinuxDeviceApi final : public DeviceApi {
     return ClassFolder() + name;
   }
 
+  const DeviceFacts* FactsOf(DeviceHandle& handle) {
+    if (!handle.Facts) {
+      std::optional<HidFolder> folder = ReadHidFolder(handle);
+      if (!folder) return nullptr;
+      DeviceFacts facts{std::move(*folder), std::nullopt, std::nullopt};
+      facts.Id = IdOf(facts.Folder);
+      facts.UsbDevice = UsbDeviceOf(facts.Folder, facts.Id);
+      handle.Facts = std::move(facts);
+    }
+    return &*handle.Facts;
+  }
+
   std::optional<HidFolder> ReadHidFolder(const DeviceHandle& handle) const {
     if (handle.ClassFolder.empty()) return std::nullopt;
     HidFolder folder{handle.ClassFolder + "/device", {}};
@@ -448,11 +446,11 @@ class LinuxDeviceApi final : public DeviceApi {
   // The usb_device folder whose descriptor a USB HID device's version and
   // strings come from. Other buses never look up: a Bluetooth device sits
   // under its USB adapter, whose strings are not the device's.
-  std::optional<std::string> UsbDeviceOf(const HidFolder& folder,
-                                         const std::optional<HidId>& id) const {
+  std::optional<std::string> UsbDeviceOf(const HidFolder& folder, const std::optional<HidId>& id) {
     if (!id || id->Bus != HidBusUsb) return std::nullopt;
     const std::optional<std::string> start = RealPath(folder.Path);
-    const std::optional<std::string> bound = RealPath(root_ + "sys/devices");
+    if (!devices_folder_) devices_folder_ = RealPath(root_ + "sys/devices");
+    const std::optional<std::string>& bound = devices_folder_;
     if (!start || !bound) return std::nullopt;
     std::string path = *start;
     for (;;) {
@@ -476,22 +474,9 @@ class LinuxDeviceApi final : public DeviceApi {
   // The version of the lowest-numbered input device of a HID device that
   // gives one, else 0.
   static std::uint16_t InputVersion(const std::string& hidFolder) {
-    std::vector<std::uint32_t> numbers;
-    const int fd = OpenRetrying(hidFolder + "/input", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return 0;
-    DIR* folder = ::fdopendir(fd);
-    if (folder == nullptr) {
-      ::close(fd);
-      return 0;
-    }
-    while (const dirent* entry = ::readdir(folder)) {
-      if (const auto number = ParseNumberedName(entry->d_name, "input")) numbers.push_back(*number);
-    }
-    ::closedir(folder);
-    std::sort(numbers.begin(), numbers.end());
-    for (std::uint32_t number : numbers) {
+    for (const std::string& input : NumberedEntries(hidFolder + "/input", "input")) {
       const std::optional<std::string> text =
-          ReadSysfsFile(hidFolder + "/input/input" + std::to_string(number) + "/id/version");
+          ReadSysfsFile(hidFolder + "/input/" + input + "/id/version");
       if (!text) continue;
       if (const std::optional<std::uint16_t> version = ParseHexAttribute(*text)) return *version;
     }
@@ -499,18 +484,20 @@ class LinuxDeviceApi final : public DeviceApi {
   }
 
   BOOLEAN GetString(HANDLE object, void* buffer, ULONG length, const char* attribute) {
-    const DeviceHandle* handle = FindHandle(object);
+    DeviceHandle* handle = FindHandle(object);
     if (handle == nullptr) return Fail(ERROR_INVALID_HANDLE);
     if (buffer == nullptr && length != 0) return Fail(ERROR_INVALID_PARAMETER);
-    const std::optional<HidFolder> folder = ReadHidFolder(*handle);
-    if (!folder) return Fail(ERROR_DEVICE_NOT_CONNECTED);
+    const DeviceFacts* facts = FactsOf(*handle);
+    if (facts == nullptr) return Fail(ERROR_DEVICE_NOT_CONNECTED);
     std::optional<std::string> text;
-    if (const std::optional<std::string> usb = UsbDeviceOf(*folder, IdOf(*folder))) {
-      text = ReadSysfsFile(*usb + "/" + attribute);
+    if (facts->UsbDevice) {
+      text = ReadSysfsFile(*facts->UsbDevice + "/" + attribute);
       if (text) text->resize(TrimOneNewline(*text).size());
     } else if (std::string_view(attribute) == "product") {
       // Without a USB descriptor the kernel's name for the device is all there is.
-      if (const auto name = FindUeventValue(folder->Uevent, "HID_NAME")) text = std::string(*name);
+      if (const auto name = FindUeventValue(facts->Folder.Uevent, "HID_NAME")) {
+        text = std::string(*name);
+      }
     }
     // Windows reports a string the device does not have this way.
     if (!text) return Fail(ERROR_INVALID_PARAMETER);
@@ -519,6 +506,7 @@ class LinuxDeviceApi final : public DeviceApi {
   }
 
   std::string root_;
+  std::optional<std::string> devices_folder_;  // sys/devices, resolved: no walk goes above it
   DWORD last_error_ = ERROR_SUCCESS;
   std::vector<std::unique_ptr<DeviceSet>> sets_;
   std::vector<std::unique_ptr<DeviceHandle>> handles_;

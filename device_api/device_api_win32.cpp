@@ -10,13 +10,21 @@
 
 // After the project's headers: windows.h defines several of their names as
 // macros with the same values.
+#ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
-// clang-format off
+
+// These two need windows.h before them.
 #include <setupapi.h>
+// MinGW-w64's hidsdi.h (like older Windows kits) declares the HID functions
+// without C linkage.
+extern "C" {
 #include <hidsdi.h>
-// clang-format on
+}
 
 namespace hidlist {
 
@@ -63,9 +71,7 @@ static_assert(sizeof(hidlist::DWORD) == sizeof(::DWORD));
 static_assert(sizeof(hidlist::ULONG) == sizeof(::ULONG));
 
 ::GUID* Platform(hidlist::GUID* guid) { return reinterpret_cast<::GUID*>(guid); }
-const ::GUID* Platform(const hidlist::GUID* guid) {
-  return reinterpret_cast<const ::GUID*>(guid);
-}
+const ::GUID* Platform(const hidlist::GUID* guid) { return reinterpret_cast<const ::GUID*>(guid); }
 ::SP_DEVINFO_DATA* Platform(hidlist::SP_DEVINFO_DATA* data) {
   return reinterpret_cast<::SP_DEVINFO_DATA*>(data);
 }
@@ -85,8 +91,8 @@ class Win32DeviceApi final : public DeviceApi {
 
   HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, const char* Enumerator, HWND hwndParent,
                                 DWORD Flags) override {
-    return ::SetupDiGetClassDevsA(Platform(ClassGuid), Enumerator,
-                                  static_cast<::HWND>(hwndParent), Flags);
+    return ::SetupDiGetClassDevsA(Platform(ClassGuid), Enumerator, static_cast<::HWND>(hwndParent),
+                                  Flags);
   }
 
   BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA* DeviceInfoData,
@@ -97,11 +103,11 @@ class Win32DeviceApi final : public DeviceApi {
                                          Platform(DeviceInterfaceData));
   }
 
-  BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet,
-                                        SP_DEVICE_INTERFACE_DATA* DeviceInterfaceData,
-                                        SP_DEVICE_INTERFACE_DETAIL_DATA_A* DeviceInterfaceDetailData,
-                                        DWORD DeviceInterfaceDetailDataSize, DWORD* RequiredSize,
-                                        SP_DEVINFO_DATA* DeviceInfoData) override {
+  BOOL SetupDiGetDeviceInterfaceDetailA(
+      HDEVINFO DeviceInfoSet, SP_DEVICE_INTERFACE_DATA* DeviceInterfaceData,
+      SP_DEVICE_INTERFACE_DETAIL_DATA_A* DeviceInterfaceDetailData,
+      DWORD DeviceInterfaceDetailDataSize, DWORD* RequiredSize,
+      SP_DEVINFO_DATA* DeviceInfoData) override {
     // The platform writes RequiredSize only when it has a size to report;
     // otherwise the caller's value stands.
     ::DWORD required = RequiredSize != nullptr ? *RequiredSize : 0;
@@ -136,8 +142,7 @@ class Win32DeviceApi final : public DeviceApi {
     return ::HidD_GetManufacturerString(HidDeviceObject, Buffer, BufferLength);
   }
 
-  BOOLEAN HidD_GetProductString(HANDLE HidDeviceObject, void* Buffer,
-                                ULONG BufferLength) override {
+  BOOLEAN HidD_GetProductString(HANDLE HidDeviceObject, void* Buffer, ULONG BufferLength) override {
     return ::HidD_GetProductString(HidDeviceObject, Buffer, BufferLength);
   }
 

@@ -1,7 +1,5 @@
 #include "listing/listing.h"
 
-#include <cstring>
-
 namespace hidlist {
 
 namespace {
@@ -30,25 +28,36 @@ class DeviceSet {
   HDEVINFO set_;
 };
 
-// Closes a device handle after its report, on every path.
+// Closes the device handle after its report, on every path.
 class DeviceHandleCloser {
  public:
-  DeviceHandleCloser(DeviceApi& devices, HANDLE handle) : devices_(devices), handle_(handle) {}
+  DeviceHandleCloser(DeviceApi& devices, HANDLE& handle) : devices_(devices), handle_(handle) {}
   DeviceHandleCloser(const DeviceHandleCloser&) = delete;
   DeviceHandleCloser& operator=(const DeviceHandleCloser&) = delete;
-  ~DeviceHandleCloser() { devices_.CloseHandle(handle_); }
+  ~DeviceHandleCloser() {
+    devices_.CloseHandle(handle_);
+    handle_ = nullptr;
+  }
 
  private:
   DeviceApi& devices_;
-  HANDLE handle_;
+  HANDLE& handle_;
 };
+
+// A device chooses its own strings. Control characters in them would let it
+// break its line into several, forge lines of the listing, or send escape
+// sequences to the terminal; they print as the default character instead.
+char16_t Printable(char16_t unit) {
+  const bool control = unit < 0x20 || (unit >= 0x7F && unit <= 0x9F);
+  return control ? u'\uFFFD' : unit;
+}
 
 // Prints the units of the string buffer up to the first NUL, or up to the
 // end of what the query covered when it left no NUL there: units beyond it
 // are an earlier query's. Each unit is a statement of its own.
 void WriteUnitString(const ListingState& state, std::size_t covered_units, ConsoleText& console) {
   for (std::size_t i = 0; i < covered_units && state.StringBuffer[i] != 0; ++i) {
-    console.WriteWideUnit(state.StringBuffer[i]);
+    console.WriteWideUnit(Printable(state.StringBuffer[i]));
     console.FlushIfDevice();
     console.CheckIo();
   }
@@ -102,16 +111,17 @@ void ReportDevice(const char* DevicePath, ListingState& state, DeviceApi& device
     return;
   }
   state.DeviceHandle = handle;
-  DeviceHandleCloser closer(devices, handle);
+  DeviceHandleCloser closer(devices, state.DeviceHandle);
 
   // Cleared first, so a failed query prints zeros rather than the previous
   // device's numbers.
   state.Attributes = HIDD_ATTRIBUTES{};
-  devices.HidD_GetAttributes(handle, &state.Attributes);
+  devices.HidD_GetAttributes(state.DeviceHandle, &state.Attributes);
 
   PrintNumberLine(console, "VID: ", state.Attributes.VendorID);
 
-  if (devices.HidD_GetManufacturerString(handle, state.StringBuffer, ManufacturerStringBytes)) {
+  if (devices.HidD_GetManufacturerString(state.DeviceHandle, state.StringBuffer,
+                                         ManufacturerStringBytes)) {
     WriteUnitString(state, ManufacturerStringBytes / sizeof(char16_t), console);
   }
   console.WriteLine();
@@ -119,7 +129,7 @@ void ReportDevice(const char* DevicePath, ListingState& state, DeviceApi& device
 
   PrintNumberLine(console, "PID: ", state.Attributes.ProductID);
 
-  if (devices.HidD_GetProductString(handle, state.StringBuffer, ProductStringBytes)) {
+  if (devices.HidD_GetProductString(state.DeviceHandle, state.StringBuffer, ProductStringBytes)) {
     WriteUnitString(state, ProductStringBytes / sizeof(char16_t), console);
   }
   console.WriteLine();

@@ -59,7 +59,7 @@ struct ListingState {
   DetailBuffer DetailData;
   DWORD RequiredSize = 0;
   // Device fields.
-  HANDLE DeviceHandle = nullptr;
+  HANDLE DeviceHandle = nullptr;  // the open device, while its report lasts
   HIDD_ATTRIBUTES Attributes{};
   char16_t StringBuffer[StringBufferUnits] = {};
 };

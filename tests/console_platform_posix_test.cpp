@@ -1,4 +1,5 @@
 #include "console/console_platform_posix.h"
+#include "device_api/posix_errors.h"
 
 #include <gtest/gtest.h>
 

@@ -133,6 +133,20 @@ TEST(ConsoleTextOutput, NullOutputHandleIsOfUnknownTypeClosedAndRaises105) {
   EXPECT_NO_THROW(console.CheckIo());
 }
 
+TEST(ConsoleTextOutput, HandleOfUnknownTypeIsClosedOnceThoughTheOpenIsTriedAgain) {
+  FakeConsole platform;
+  platform.Output.FileType = FILE_TYPE_UNKNOWN;
+  ConsoleText console(platform);
+  console.WriteText("a");
+  console.WriteLine();
+  EXPECT_EQ(RaisedCode(console), 105);
+  console.WriteText("b");
+  EXPECT_EQ(RaisedCode(console), 105);
+  EXPECT_EQ(std::count(platform.Calls.begin(), platform.Calls.end(), "CloseHandle(out)"), 1);
+  EXPECT_EQ(std::count(platform.Calls.begin(), platform.Calls.end(), "GetStdHandle(-11)"), 3);
+  EXPECT_TRUE(platform.Output.Writes.empty());
+}
+
 TEST(ConsoleTextOutput, FailedWriteEmptiesTheBufferDropsTheRestAndRaisesItsCode) {
   FakeConsole platform;
   platform.Output.FileType = FILE_TYPE_PIPE;

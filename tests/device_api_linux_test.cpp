@@ -4,19 +4,25 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "listing/listing.h"
+#include "tests/support/fake_console.h"
 #include "tests/support/sysfs_tree.h"
 
 namespace hidlist {
@@ -774,6 +780,139 @@ TEST(OpenDeviceApi, ReadsThisSystemsSysfs) {
   for (const std::string& row : rows) {
     EXPECT_TRUE(row.rfind("dev/", 0) == 0 || row.rfind("#", 0) == 0) << row;
   }
+}
+
+// Fails the test by ending the process if the body stalls, as a read of a
+// FIFO without a writer would.
+class StallGuard {
+ public:
+  explicit StallGuard(unsigned seconds) { ::alarm(seconds); }
+  ~StallGuard() { ::alarm(0); }
+  StallGuard(const StallGuard&) = delete;
+  StallGuard& operator=(const StallGuard&) = delete;
+};
+
+void MakeFifo(SysfsTree& tree, const std::string& rel) {
+  tree.Remove(rel);
+  ASSERT_EQ(::mkfifo(tree.Path(rel).c_str(), 0644), 0) << rel;
+}
+
+TEST_F(LinuxDeviceApiTest, UeventsWithoutAFinalNewlineEmptyOrWithoutValues) {
+  const std::string uhid = "sys/devices/virtual/misc/uhid/";
+  // The HID device's uevent ends without a newline, after HID_NAME or after HID_ID.
+  const std::string first = uhid + "0005:046D:B023.0001";
+  AddHidrawAt(tree_, first, "HID_ID=0005:0000046D:0000B023\nHID_NAME=No Final Newline", 0);
+  AddHidrawAt(tree_, uhid + "0005:046D:B024.0002",
+              "HID_NAME=Id Last\nHID_ID=0005:0000046D:0000B024", 1);
+  // Line ends only; keys without '='; a NUL inside the values.
+  AddHidrawAt(tree_, uhid + "0005:046D:B025.0003", "\n\n\n", 2);
+  AddHidrawAt(tree_, uhid + "0005:046D:B026.0004", "HID_ID\nHID_NAME\n", 3);
+  static constexpr char WithNuls[] = "HID_ID=0005:0000046D:0000B027\0junk\nHID_NAME=Nul\0Inside\n";
+  AddHidrawAt(tree_, uhid + "0005:046D:B027.0005", std::string(WithNuls, sizeof WithNuls - 1), 4);
+  // The class entry's uevent: empty (the entry's own name is the node's), and
+  // with a DEVNAME on a last line without a newline.
+  tree_.AddFile(HidrawFolder(first, 0) + "/uevent", "");
+  const std::string sixth = uhid + "0005:046D:B028.0006";
+  AddHidrawAt(tree_, sixth, "HID_ID=0005:0000046D:0000B028\nHID_NAME=Renamed\n", 5);
+  tree_.AddFile(HidrawFolder(sixth, 5) + "/uevent", "MAJOR=241\nMINOR=5\nDEVNAME=hid/pad5");
+  tree_.AddFile("dev/hid/pad5", "");
+  EXPECT_EQ(List(), (std::vector<std::string>{
+                        "dev/hidraw0 046D:B023 v0000 m=- p=\"No Final Newline\"",
+                        "dev/hidraw1 046D:B024 v0000 m=- p=\"Id Last\"",
+                        "dev/hidraw2 attributes failed 31 m=- p=-",
+                        "dev/hidraw3 attributes failed 31 m=- p=-",
+                        "dev/hidraw4 attributes failed 31 m=- p=\"Nul\"",
+                        // A plain file is known by its name only, and pad5 is no class entry.
+                        "dev/hid/pad5 attributes failed 1167 m=- p=-",
+                    }));
+}
+
+TEST_F(LinuxDeviceApiTest, UnreadableUeventsAndAttributesNeverStall) {
+  // FIFOs without a writer would block a read or a blocking open forever.
+  const StallGuard guard(30);
+  const std::string fifoUevent = AddUhidHidraw(tree_, {0x0005, 0x046D, 0xB023, "Fifo", 1, 0});
+  MakeFifo(tree_, fifoUevent + "/uevent");
+  const std::string folderUevent = AddUhidHidraw(tree_, {0x0005, 0x046D, 0xB024, "Folder", 2, 1});
+  tree_.Remove(folderUevent + "/uevent");
+  tree_.AddDir(folderUevent + "/uevent");
+  // The class entry's uevent: the entry's own name is the node's.
+  const std::string classFifo = AddUhidHidraw(tree_, {0x0005, 0x046D, 0xB025, "Class Fifo", 3, 2});
+  MakeFifo(tree_, HidrawFolder(classFifo, 2) + "/uevent");
+  // The version of the lowest input that can be read.
+  const std::string inputs = AddI2cHidraw(
+      tree_, "i2c-ELAN0001:00",
+      {0x0018, 0x04F3, 0x3140, "ELAN Pad", 4, 3, {{5, "0105"}, {6, "0106"}, {7, "0107"}}});
+  MakeFifo(tree_, inputs + "/input/input5/id/version");
+  tree_.Remove(inputs + "/input/input6/id/version");
+  tree_.AddDir(inputs + "/input/input6/id/version");
+  // A USB descriptor whose bcdDevice and manufacturer cannot be read.
+  AddUsbHidraw(tree_, {"1-3", 0x0483, 0x5750, "0200", "ST", "Pad", std::nullopt}, 0,
+               {0x0003, 0x0483, 0x5750, "ST Pad", 5, 4});
+  const std::string usb = "sys/devices/pci0000:00/0000:00:14.0/usb1/1-3/";
+  MakeFifo(tree_, usb + "bcdDevice");
+  MakeFifo(tree_, usb + "manufacturer");
+  EXPECT_EQ(List(), (std::vector<std::string>{
+                        "dev/hidraw0 attributes failed 1167 m=- p=-",
+                        "dev/hidraw1 attributes failed 1167 m=- p=-",
+                        "dev/hidraw2 046D:B025 v0000 m=- p=\"Class Fifo\"",
+                        "dev/hidraw3 04F3:3140 v0107 m=- p=\"ELAN Pad\"",
+                        "dev/hidraw4 0483:5750 v0000 m=- p=\"Pad\"",
+                    }));
+}
+
+TEST_F(LinuxDeviceApiTest, ListingReadsNothingOfTheEntriesPastTheFirstTwentyByNumber) {
+  // 200 entries, made in an order that is neither their numbers' nor their names'.
+  std::map<unsigned, std::string> hidFolders;
+  for (unsigned i = 0; i < 200; ++i) {
+    const unsigned number = i * 37 % 211;
+    hidFolders[number] = AddUhidHidraw(
+        tree_, {0x0005, 0x046D, 0xB023, "Pad " + std::to_string(number), number + 1, number});
+  }
+  // Every open or read inside an entry's class folder or its HID device's
+  // folder shows as an event of that entry's watches.
+  const int watcher = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watcher, 0) << std::strerror(errno);
+  std::map<int, unsigned> numberOfWatch;
+  for (const auto& [number, folder] : hidFolders) {
+    for (const std::string& watched : {folder, HidrawFolder(folder, number)}) {
+      const int watch =
+          ::inotify_add_watch(watcher, tree_.Path(watched).c_str(), IN_OPEN | IN_ACCESS);
+      ASSERT_GE(watch, 0) << std::strerror(errno);
+      numberOfWatch[watch] = number;
+    }
+  }
+
+  testing::FakeConsole console;
+  console.Output.FileType = FILE_TYPE_PIPE;
+  ConsoleText text(console);
+  RunListing(*api_, text);
+  text.FinishOutput();
+
+  std::map<unsigned, int> eventsOf;
+  alignas(inotify_event) char events[64 * 1024];
+  for (;;) {
+    const ssize_t got = ::read(watcher, events, sizeof events);
+    if (got <= 0) break;
+    for (ssize_t at = 0; at < got;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+      ++eventsOf[numberOfWatch.at(event->wd)];
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
+  ::close(watcher);
+
+  std::string expected;
+  std::set<unsigned> firstTwenty;
+  for (const auto& [number, folder] : hidFolders) {
+    if (firstTwenty.size() == 20) break;
+    firstTwenty.insert(number);
+    expected += "VID: 046D\r\n\r\nPID: B023\r\nPad " + std::to_string(number) +
+                "\r\nVersionNumber:0000\r\n";
+  }
+  EXPECT_EQ(console.Output.Text(), expected + "Press ENTER to return.........\r\n");
+  std::set<unsigned> read;
+  for (const auto& [number, count] : eventsOf) read.insert(number);
+  EXPECT_EQ(read, firstTwenty);
 }
 
 }  // namespace

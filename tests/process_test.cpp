@@ -111,6 +111,16 @@ TEST(Process, FullDiskEndsWithTheReportAndStatusOne) {
   ExpectReport(result, "hidlist_testroot", 112);
 }
 
+TEST(Process, ReportNamesTheModuleFileNotTheNameItWasStartedUnder) {
+  Machine machine;
+  ProcessSetup setup;
+  setup.Program = HIDLIST_TESTROOT_PROGRAM;
+  setup.Argv = {"/elsewhere/renamed-by-caller", machine.tree.Root()};
+  setup.Input = InputKind::DevNull;
+  setup.Output = OutputKind::DevFull;
+  ExpectReport(RunProcess(setup), "hidlist_testroot", 112);
+}
+
 TEST(Process, PipeWhoseReaderHasGoneIsReportedNotKilled) {
   Machine machine;
   const ProcessResult result = machine.Run(InputKind::DevNull, OutputKind::PipeWithoutReader);

@@ -61,7 +61,7 @@ BOOL FakeDeviceApi::SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet,
                   std::to_string(MemberIndex) +
                   ",cbSize=" + std::to_string(DeviceInterfaceData->cbSize) + ")");
   if (DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
-    last_error_ = ERROR_INVALID_PARAMETER;
+    last_error_ = ERROR_INVALID_USER_BUFFER;
     return 0;
   }
   if (Interfaces.count(MemberIndex) == 0) {
@@ -92,6 +92,11 @@ BOOL FakeDeviceApi::SetupDiGetDeviceInterfaceDetailA(
     last_error_ = ERROR_FILE_NOT_FOUND;
     return 0;
   }
+  if (DeviceInterfaceDetailData != nullptr &&
+      DeviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
+    last_error_ = ERROR_INVALID_USER_BUFFER;
+    return 0;
+  }
   const DWORD needed = static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) +
                                           entry.Path.size() + 1);
   if (RequiredSize != nullptr && (entry.ProbeWritesSize || DeviceInterfaceDetailData != nullptr)) {
@@ -99,10 +104,6 @@ BOOL FakeDeviceApi::SetupDiGetDeviceInterfaceDetailA(
   }
   if (DeviceInterfaceDetailData == nullptr) {
     last_error_ = ERROR_INSUFFICIENT_BUFFER;
-    return 0;
-  }
-  if (DeviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
-    last_error_ = ERROR_INVALID_PARAMETER;
     return 0;
   }
   if (DeviceInterfaceDetailDataSize < needed) {
@@ -177,7 +178,7 @@ BOOLEAN FakeDeviceApi::FillString(const char* name, HANDLE handle, void* buffer,
   Calls.push_back(std::string(name) + "(" + Name(handle) + "," + std::to_string(length) + ")");
   const FakeInterface* entry = InterfaceOf(handle);
   if (entry == nullptr || !(entry->*field)) {
-    last_error_ = entry == nullptr ? ERROR_INVALID_HANDLE : ERROR_GEN_FAILURE;
+    last_error_ = entry == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER;
     return 0;
   }
   const std::u16string& text = *(entry->*field);

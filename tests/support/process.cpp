@@ -134,7 +134,7 @@ ProcessResult RunProcess(const ProcessSetup& setup) {
     Place(in_high, 0);
     Place(out_high, 1);
     Place(err_high, 2);
-    execve(argv[0], argv.data(), envp.data());
+    execve(setup.Program.empty() ? argv[0] : setup.Program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
 

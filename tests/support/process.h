@@ -12,6 +12,7 @@ enum class OutputKind { Pipe, File, DevFull, Closed, PipeWithoutReader };
 
 struct ProcessSetup {
   std::vector<std::string> Argv;
+  std::string Program;  // the file run; empty: Argv[0]
   InputKind Input = InputKind::Pipe;
   std::string InputText;  // for Pipe and File
   OutputKind Output = OutputKind::Pipe;
