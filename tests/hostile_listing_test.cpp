@@ -21,6 +21,7 @@
 namespace hidlist {
 namespace {
 
+using testing::Device;
 using testing::FakeConsole;
 using testing::FakeDeviceApi;
 using testing::FakeInterface;
@@ -29,19 +30,6 @@ const std::string Prompt = "Press ENTER to return.........\r\n";
 const std::string NoSystemName = "Could not find the system name for this HID device\r\n";
 const std::string Unopenable = "System input HID detected\r\n";
 const std::string Replacement = "\xEF\xBF\xBD";  // U+FFFD, the fake's default character
-
-FakeInterface Device(std::string path, USHORT vendor, USHORT product, USHORT version,
-                     std::optional<std::u16string> manufacturer,
-                     std::optional<std::u16string> product_name) {
-  FakeInterface device;
-  device.Path = std::move(path);
-  device.VendorID = vendor;
-  device.ProductID = product;
-  device.VersionNumber = version;
-  device.Manufacturer = std::move(manufacturer);
-  device.Product = std::move(product_name);
-  return device;
-}
 
 // The five lines of a device that opens.
 std::string Report(const std::string& vid, const std::string& manufacturer, const std::string& pid,

@@ -11,24 +11,13 @@
 namespace hidlist {
 namespace {
 
+using testing::Device;
 using testing::FakeConsole;
 using testing::FakeDeviceApi;
 using testing::FakeInterface;
 using Strings = std::vector<std::string>;
 
 const char* const Prompt = "Press ENTER to return.........\r\n";
-
-FakeInterface Device(std::string path, USHORT vendor, USHORT product, USHORT version,
-                     std::u16string manufacturer, std::u16string product_name) {
-  FakeInterface device;
-  device.Path = std::move(path);
-  device.VendorID = vendor;
-  device.ProductID = product;
-  device.VersionNumber = version;
-  device.Manufacturer = std::move(manufacturer);
-  device.Product = std::move(product_name);
-  return device;
-}
 
 FakeInterface Unopenable(std::string path) {
   FakeInterface device;

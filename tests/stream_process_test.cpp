@@ -37,17 +37,6 @@ struct LeavingReaderRun {
   int PipeCapacity = 0;
 };
 
-std::string ReadWholeFile(const std::string& path) {
-  std::string text;
-  if (FILE* file = std::fopen(path.c_str(), "rb")) {
-    char block[4096];
-    std::size_t count;
-    while ((count = std::fread(block, 1, sizeof block, file)) > 0) text.append(block, count);
-    std::fclose(file);
-  }
-  return text;
-}
-
 // A descriptor moved to 10 or above, so that placing it on 0, 1 or 2 in the
 // child never lands on one of the others.
 int High(int fd) {
@@ -129,7 +118,7 @@ LeavingReaderRun RunWithLeavingReader(const std::vector<std::string>& argv, std:
   }
   if (WIFEXITED(status) && !run.TimedOut) run.ExitStatus = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) run.Signal = WTERMSIG(status);
-  run.Err = ReadWholeFile(errPath);
+  run.Err = testing::ReadFileText(errPath);
   std::remove(errPath);
   return run;
 }

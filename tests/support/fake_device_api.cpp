@@ -30,6 +30,19 @@ std::string Hex(DWORD value) {
 
 }  // namespace
 
+FakeInterface Device(std::string path, USHORT vendor, USHORT product, USHORT version,
+                     std::optional<std::u16string> manufacturer,
+                     std::optional<std::u16string> product_name) {
+  FakeInterface device;
+  device.Path = std::move(path);
+  device.VendorID = vendor;
+  device.ProductID = product;
+  device.VersionNumber = version;
+  device.Manufacturer = std::move(manufacturer);
+  device.Product = std::move(product_name);
+  return device;
+}
+
 std::vector<HANDLE> FakeDeviceApi::LeakedHandles() const {
   std::vector<HANDLE> leaked;
   for (const auto& entry : open_) leaked.push_back(entry.first);

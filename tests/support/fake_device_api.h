@@ -29,6 +29,11 @@ struct FakeInterface {
   bool StringsWithoutNul = false;
 };
 
+// A device that opens, with its numbers and strings (nullopt: the query fails).
+FakeInterface Device(std::string path, USHORT vendor, USHORT product, USHORT version,
+                     std::optional<std::u16string> manufacturer,
+                     std::optional<std::u16string> product_name);
+
 class FakeDeviceApi : public DeviceApi {
  public:
   static inline HDEVINFO const SetHandle = reinterpret_cast<HDEVINFO>(0x5E7);

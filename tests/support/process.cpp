@@ -23,17 +23,6 @@ std::string TempPath(const char* tag) {
   return std::string(name) + tag;
 }
 
-std::string ReadFileText(const std::string& path) {
-  std::string text;
-  if (FILE* file = std::fopen(path.c_str(), "rb")) {
-    char block[4096];
-    std::size_t count;
-    while ((count = std::fread(block, 1, sizeof block, file)) > 0) text.append(block, count);
-    std::fclose(file);
-  }
-  return text;
-}
-
 void WriteFileText(const std::string& path, const std::string& text) {
   FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) throw std::runtime_error("cannot write " + path);
@@ -54,6 +43,17 @@ void Place(int fd, int target) {
 }
 
 }  // namespace
+
+std::string ReadFileText(const std::string& path) {
+  std::string text;
+  if (FILE* file = std::fopen(path.c_str(), "rb")) {
+    char block[4096];
+    std::size_t count;
+    while ((count = std::fread(block, 1, sizeof block, file)) > 0) text.append(block, count);
+    std::fclose(file);
+  }
+  return text;
+}
 
 ProcessResult RunProcess(const ProcessSetup& setup) {
   const std::string base = TempPath("");

@@ -30,4 +30,7 @@ struct ProcessResult {
 
 ProcessResult RunProcess(const ProcessSetup& setup);
 
+// A whole file's bytes; empty when it cannot be read.
+std::string ReadFileText(const std::string& path);
+
 }  // namespace hidlist::testing
