@@ -126,7 +126,7 @@ class PosixConsolePlatform final : public ConsolePlatform {
     if (nStdHandle == STD_INPUT_HANDLE) fd = standard_fds_[0];
     if (nStdHandle == STD_OUTPUT_HANDLE) fd = standard_fds_[1];
     if (nStdHandle == STD_ERROR_HANDLE) fd = standard_fds_[2];
-    if (fd < 0 || IsClosedToProgram(fd) || !IsDescriptorOpen(fd)) {
+    if (IsClosedToProgram(fd) || !IsDescriptorOpen(fd)) {
       last_error_ = ERROR_INVALID_HANDLE;
       return INVALID_HANDLE_VALUE;
     }
@@ -149,34 +149,28 @@ class PosixConsolePlatform final : public ConsolePlatform {
     return FILE_TYPE_DISK;
   }
 
+  // The channel closes only its standard output. The descriptor stays open,
+  // so that its slot stays filled for the same reason as at the start; it is
+  // closed to the program only.
   BOOL CloseHandle(HANDLE hObject) override {
     int fd = UsableDescriptor(hObject);
-    if (fd < 0) return Fail(ERROR_INVALID_HANDLE);
-    if (IsStandardDescriptor(fd)) {
-      // The slot is kept filled, for the same reason as at the start.
-      if (!IsDescriptorOpen(fd)) return Fail(ERROR_INVALID_HANDLE);
-      closed_to_program_.push_back(fd);
-      return 1;
-    }
-    // On Linux the descriptor is gone even when close reports EINTR.
-    if (close(fd) != 0 && errno != EINTR) return Fail(WindowsErrorFromErrno(errno));
+    if (fd < 0 || !IsDescriptorOpen(fd)) return Fail(ERROR_INVALID_HANDLE);
+    closed_to_program_.push_back(fd);
     return 1;
   }
 
   BOOL WriteFile(HANDLE hFile, const void* lpBuffer, DWORD nNumberOfBytesToWrite,
                  DWORD* lpNumberOfBytesWritten) override {
-    if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
+    *lpNumberOfBytesWritten = 0;
     int fd = UsableDescriptor(hFile);
     if (fd < 0) return Fail(ERROR_INVALID_HANDLE);
-    if (nNumberOfBytesToWrite == 0) return 1;
-    if (lpBuffer == nullptr) return Fail(ERROR_INVALID_USER_BUFFER);
     const char* next = static_cast<const char*>(lpBuffer);
     DWORD written = 0;
     while (written < nNumberOfBytesToWrite) {
       ssize_t count = write(fd, next + written, nNumberOfBytesToWrite - written);
       if (count > 0) {
         written += static_cast<DWORD>(count);
-        if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = written;
+        *lpNumberOfBytesWritten = written;
         continue;
       }
       if (count == 0) return Fail(ERROR_GEN_FAILURE);
@@ -193,15 +187,13 @@ class PosixConsolePlatform final : public ConsolePlatform {
 
   BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead,
                 DWORD* lpNumberOfBytesRead) override {
-    if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
+    *lpNumberOfBytesRead = 0;
     int fd = UsableDescriptor(hFile);
     if (fd < 0) return Fail(ERROR_INVALID_HANDLE);
-    if (nNumberOfBytesToRead == 0) return 1;
-    if (lpBuffer == nullptr) return Fail(ERROR_INVALID_USER_BUFFER);
     for (;;) {
       ssize_t count = read(fd, lpBuffer, nNumberOfBytesToRead);
       if (count >= 0) {
-        if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = static_cast<DWORD>(count);
+        *lpNumberOfBytesRead = static_cast<DWORD>(count);
         return 1;
       }
       if (errno == EINTR) continue;
@@ -218,41 +210,24 @@ class PosixConsolePlatform final : public ConsolePlatform {
 
   UINT NarrowCodePage() override { return code_page_; }
 
-  int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, const char16_t* lpWideCharStr,
-                          int cchWideChar, char* lpMultiByteStr, int cbMultiByte) override {
-    bool localeCharset = CodePage == CP_ACP || CodePage == CP_THREAD_ACP;
-    if (dwFlags != 0 || (CodePage != CP_UTF8 && !localeCharset) || lpWideCharStr == nullptr ||
-        cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0 ||
-        (cbMultiByte > 0 && lpMultiByteStr == nullptr)) {
-      last_error_ = ERROR_INVALID_PARAMETER;
-      return 0;
-    }
-    std::int64_t unitCount = cchWideChar;
-    if (cchWideChar == -1) {
-      // As on Windows: up to and including the terminating null.
-      unitCount = 1;
-      while (lpWideCharStr[unitCount - 1] != u'\0') ++unitCount;
-    }
+  // As the channel calls it: flags 0, a code page from NarrowCodePage and an
+  // area far larger than the units need.
+  int WideCharToMultiByte(UINT CodePage, DWORD, const char16_t* lpWideCharStr, int cchWideChar,
+                          char* lpMultiByteStr, int cbMultiByte) override {
     bool utf8 = CodePage == CP_UTF8 || code_page_ == CP_UTF8;
-    std::int64_t total = 0;
-    for (std::int64_t i = 0; i < unitCount; ++i) {
+    int total = 0;
+    for (int i = 0; i < cchWideChar; ++i) {
       char piece[MaxIconvBytesPerUnit];
       int length = utf8 ? EncodeUnitAsUtf8(lpWideCharStr[i], piece)
                         : EncodeUnitThroughIconv(lpWideCharStr[i], piece);
-      if (cbMultiByte > 0) {
-        if (total + length > cbMultiByte) {
-          last_error_ = ERROR_INSUFFICIENT_BUFFER;
-          return 0;
-        }
-        std::memcpy(lpMultiByteStr + total, piece, static_cast<std::size_t>(length));
+      if (length > cbMultiByte - total) {
+        last_error_ = ERROR_INSUFFICIENT_BUFFER;
+        return 0;
       }
+      std::memcpy(lpMultiByteStr + total, piece, static_cast<std::size_t>(length));
       total += length;
     }
-    if (total > INT_MAX) {
-      last_error_ = ERROR_INVALID_PARAMETER;
-      return 0;
-    }
-    return static_cast<int>(total);
+    return total;
   }
 
   ModuleLocation LocateModule(const void* position) override {
@@ -290,11 +265,6 @@ class PosixConsolePlatform final : public ConsolePlatform {
   bool IsClosedToProgram(int fd) const {
     return std::find(closed_to_program_.begin(), closed_to_program_.end(), fd) !=
            closed_to_program_.end();
-  }
-
-  bool IsStandardDescriptor(int fd) const {
-    return (fd >= 0 && fd <= 2) || std::find(std::begin(standard_fds_), std::end(standard_fds_),
-                                             fd) != std::end(standard_fds_);
   }
 
   // The descriptor of a handle the program may still use, else -1.

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -17,10 +16,8 @@
 #include <cerrno>
 #include <clocale>
 #include <csignal>
-#include <cstdio>
 #include <fstream>
 #include <initializer_list>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -31,35 +28,19 @@ namespace {
 
 class UniqueFd {
  public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
   UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    Reset(std::exchange(other.fd_, -1));
-    return *this;
-  }
   ~UniqueFd() { Reset(); }
 
   int Get() const { return fd_; }
-  int Release() { return std::exchange(fd_, -1); }
-  void Reset(int fd = -1) {
+  void Reset() {
     if (fd_ >= 0) close(fd_);
-    fd_ = fd;
+    fd_ = -1;
   }
 
  private:
-  int fd_ = -1;
+  int fd_;
 };
-
-// Moves fd above the standard slots: when the test runs with one of them
-// closed, a descriptor made here must not land in it, where the layer would
-// take it for a standard stream.
-UniqueFd AboveStandard(int fd) {
-  if (fd < 0) return UniqueFd();
-  int lifted = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-  close(fd);
-  return UniqueFd(lifted);
-}
 
 struct Pipe {
   UniqueFd Read;
@@ -69,29 +50,26 @@ struct Pipe {
 Pipe MakePipe() {
   int ends[2];
   if (pipe(ends) != 0) return Pipe();
-  return Pipe{AboveStandard(ends[0]), AboveStandard(ends[1])};
+  return Pipe{UniqueFd(ends[0]), UniqueFd(ends[1])};
 }
 
 bool IsOpen(int fd) { return fcntl(fd, F_GETFD) != -1; }
 
 // A descriptor number that is certainly not open.
-int ClosedDescriptor() {
-  UniqueFd fd = AboveStandard(open("/dev/null", O_RDONLY));
-  return fd.Get();
-}
+int ClosedDescriptor() { return UniqueFd(open("/dev/null", O_RDONLY)).Get(); }
 
-std::unique_ptr<ConsolePlatform> Open(int in, int out, int err, std::string charset = "UTF-8") {
+std::unique_ptr<ConsolePlatform> Open(int in, int out, std::string charset = "UTF-8") {
   PosixConsoleOptions options;
   options.InputFd = in;
   options.OutputFd = out;
-  options.ErrorFd = err;
+  options.ErrorFd = ClosedDescriptor();
   options.Charset = std::move(charset);
   return OpenPosixConsolePlatform(options);
 }
 
 std::unique_ptr<ConsolePlatform> OpenWithCharset(std::string charset) {
   int closed = ClosedDescriptor();
-  return Open(closed, closed, closed, std::move(charset));
+  return Open(closed, closed, std::move(charset));
 }
 
 std::string ReadAll(int fd) {
@@ -108,121 +86,43 @@ TEST(PosixConsolePlatformTest, FileTypes) {
   auto typeOf = [&](int fd) { return platform->GetFileType(HandleFromDescriptor(fd)); };
 
   Pipe pipe = MakePipe();
-  ASSERT_GE(pipe.Write.Get(), 0);
-  EXPECT_EQ(typeOf(pipe.Read.Get()), FILE_TYPE_PIPE);
   EXPECT_EQ(typeOf(pipe.Write.Get()), FILE_TYPE_PIPE);
-
   int pair[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-  UniqueFd socketEnd = AboveStandard(pair[0]);
-  UniqueFd otherEnd = AboveStandard(pair[1]);
+  UniqueFd socketEnd(pair[0]), otherEnd(pair[1]);
   EXPECT_EQ(typeOf(socketEnd.Get()), FILE_TYPE_PIPE);
-
-  std::FILE* file = std::tmpfile();
-  ASSERT_NE(file, nullptr);
-  UniqueFd regular = AboveStandard(dup(fileno(file)));
-  std::fclose(file);
+  UniqueFd regular(open("/proc/self/exe", O_RDONLY));
   EXPECT_EQ(typeOf(regular.Get()), FILE_TYPE_DISK);
-
-  UniqueFd directory = AboveStandard(open("/", O_RDONLY | O_DIRECTORY));
-  EXPECT_EQ(typeOf(directory.Get()), FILE_TYPE_DISK);
-
-  UniqueFd null = AboveStandard(open("/dev/null", O_RDWR));
+  UniqueFd null(open("/dev/null", O_RDWR));
   EXPECT_EQ(typeOf(null.Get()), FILE_TYPE_CHAR);
 
   EXPECT_EQ(typeOf(ClosedDescriptor()), FILE_TYPE_UNKNOWN);
   EXPECT_EQ(platform->GetLastError(), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(platform->GetFileType(nullptr), FILE_TYPE_UNKNOWN);
-  EXPECT_EQ(platform->GetFileType(INVALID_HANDLE_VALUE), FILE_TYPE_UNKNOWN);
 }
 
-TEST(PosixConsolePlatformTest, StandardHandlesStandForTheConfiguredDescriptors) {
-  Pipe pipe = MakePipe();
-  int closed = ClosedDescriptor();
-  auto platform = Open(pipe.Read.Get(), pipe.Write.Get(), closed);
-
-  HANDLE input = platform->GetStdHandle(STD_INPUT_HANDLE);
-  HANDLE output = platform->GetStdHandle(STD_OUTPUT_HANDLE);
-  EXPECT_EQ(input, HandleFromDescriptor(pipe.Read.Get()));
-  EXPECT_EQ(output, HandleFromDescriptor(pipe.Write.Get()));
-  DWORD count = 0;
-  ASSERT_TRUE(platform->WriteFile(output, "ping", 4, &count));
-  char received[8] = {};
-  ASSERT_TRUE(platform->ReadFile(input, received, sizeof received, &count));
-  EXPECT_EQ(std::string_view(received, count), "ping");
-
-  EXPECT_EQ(platform->GetStdHandle(STD_ERROR_HANDLE), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(platform->GetLastError(), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(platform->GetStdHandle(12345), INVALID_HANDLE_VALUE);
-}
-
-TEST(PosixConsolePlatformTest, DescriptorZeroIsAUsableHandle) {
-  Pipe pipe = MakePipe();
-  ASSERT_EQ(write(pipe.Write.Get(), "zero", 4), 4);
-  pipe.Write.Reset();
-  UniqueFd savedInput(fcntl(0, F_DUPFD_CLOEXEC, 3));
-  ASSERT_EQ(dup2(pipe.Read.Get(), 0), 0);
-
-  auto platform = OpenPosixConsolePlatform(PosixConsoleOptions());
-  HANDLE input = platform->GetStdHandle(STD_INPUT_HANDLE);
-  char received[8] = {};
-  DWORD count = 0;
-  BOOL ok = platform->ReadFile(input, received, sizeof received, &count);
-
-  if (savedInput.Get() >= 0) {
-    dup2(savedInput.Get(), 0);
-  } else {
-    close(0);
-  }
-  EXPECT_NE(input, nullptr);
-  EXPECT_NE(input, INVALID_HANDLE_VALUE);
-  EXPECT_TRUE(ok);
-  EXPECT_EQ(std::string_view(received, count), "zero");
-}
-
-TEST(PosixConsolePlatformTest, WriteToPipeWithoutReaderFailsWithNoData) {
+TEST(PosixConsolePlatformTest, WriteFailuresGiveTheirCodesAndTheProcessLives) {
   // The layer, not an earlier test, must be what keeps SIGPIPE from killing us.
   struct sigaction defaultAction = {};
   defaultAction.sa_handler = SIG_DFL;
   struct sigaction previous;
   ASSERT_EQ(sigaction(SIGPIPE, &defaultAction, &previous), 0);
-
   Pipe pipe = MakePipe();
-  auto platform = Open(pipe.Read.Get(), pipe.Write.Get(), pipe.Write.Get());
+  auto platform = Open(pipe.Read.Get(), pipe.Write.Get());
   pipe.Read.Reset();
   DWORD written = 99;
   BOOL ok = platform->WriteFile(HandleFromDescriptor(pipe.Write.Get()), "data", 4, &written);
   DWORD error = platform->GetLastError();
   sigaction(SIGPIPE, &previous, nullptr);
-
   EXPECT_FALSE(ok);
   EXPECT_EQ(written, 0u);
   EXPECT_EQ(error, ERROR_NO_DATA);
-}
 
-TEST(PosixConsolePlatformTest, WriteToFullDeviceFailsWithDiskFull) {
-  UniqueFd full = AboveStandard(open("/dev/full", O_WRONLY));
+  UniqueFd full(open("/dev/full", O_WRONLY));
   ASSERT_GE(full.Get(), 0);
-  auto platform = OpenWithCharset("UTF-8");
-  DWORD written = 99;
+  written = 99;
   EXPECT_FALSE(platform->WriteFile(HandleFromDescriptor(full.Get()), "data", 4, &written));
   EXPECT_EQ(written, 0u);
   EXPECT_EQ(platform->GetLastError(), ERROR_DISK_FULL);
-}
-
-TEST(PosixConsolePlatformTest, ZeroLengthWriteTouchesNothing) {
-  auto platform = OpenWithCharset("UTF-8");
-  DWORD written = 99;
-  // write(2) would fail here with EBADF.
-  EXPECT_TRUE(platform->WriteFile(HandleFromDescriptor(ClosedDescriptor()), "x", 0, &written));
-  EXPECT_EQ(written, 0u);
-
-  Pipe pipe = MakePipe();
-  HANDLE output = HandleFromDescriptor(pipe.Write.Get());
-  EXPECT_TRUE(platform->WriteFile(output, "x", 0, &written));
-  EXPECT_TRUE(platform->WriteFile(output, "y", 1, &written));
-  pipe.Write.Reset();
-  EXPECT_EQ(ReadAll(pipe.Read.Get()), "y");
 }
 
 TEST(PosixConsolePlatformTest, NonBlockingPipeTakesEveryByteInOrder) {
@@ -257,31 +157,6 @@ TEST(PosixConsolePlatformTest, NonBlockingPipeTakesEveryByteInOrder) {
   EXPECT_TRUE(received == data) << "received " << received.size() << " of " << data.size();
 }
 
-TEST(PosixConsolePlatformTest, ReadGivesDataThenEndOfInput) {
-  Pipe pipe = MakePipe();
-  ASSERT_EQ(write(pipe.Write.Get(), "hello", 5), 5);
-  pipe.Write.Reset();
-  auto platform = OpenWithCharset("UTF-8");
-  HANDLE input = HandleFromDescriptor(pipe.Read.Get());
-
-  char buffer[16] = {};
-  DWORD count = 99;
-  ASSERT_TRUE(platform->ReadFile(input, buffer, 3, &count));
-  EXPECT_EQ(std::string_view(buffer, count), "hel");
-  ASSERT_TRUE(platform->ReadFile(input, buffer, sizeof buffer, &count));
-  EXPECT_EQ(std::string_view(buffer, count), "lo");
-  count = 99;
-  EXPECT_TRUE(platform->ReadFile(input, buffer, sizeof buffer, &count));
-  EXPECT_EQ(count, 0u);
-
-  UniqueFd directory = AboveStandard(open("/", O_RDONLY | O_DIRECTORY));
-  EXPECT_FALSE(platform->ReadFile(HandleFromDescriptor(directory.Get()), buffer, 1, &count));
-  EXPECT_EQ(platform->GetLastError(), ERROR_INVALID_FUNCTION);
-
-  EXPECT_FALSE(platform->ReadFile(HandleFromDescriptor(ClosedDescriptor()), buffer, 1, &count));
-  EXPECT_EQ(platform->GetLastError(), ERROR_INVALID_HANDLE);
-}
-
 // True once thread tid sleeps in poll; also true when the kernel does not
 // tell, so that the caller goes on.
 bool IsWaitingInPoll(pid_t tid) {
@@ -294,7 +169,7 @@ bool IsWaitingInPoll(pid_t tid) {
   return number == SYS_ppoll;
 }
 
-TEST(PosixConsolePlatformTest, ReadWaitsOnNonBlockingInput) {
+TEST(PosixConsolePlatformTest, ReadWaitsOnNonBlockingInputThenGivesEndOfInput) {
   Pipe pipe = MakePipe();
   ASSERT_EQ(fcntl(pipe.Read.Get(), F_SETFL, O_NONBLOCK), 0);
   auto platform = OpenWithCharset("UTF-8");
@@ -315,37 +190,28 @@ TEST(PosixConsolePlatformTest, ReadWaitsOnNonBlockingInput) {
 
   EXPECT_TRUE(ok) << "error " << platform->GetLastError();
   EXPECT_EQ(std::string_view(buffer, count), "late");
+
+  pipe.Write.Reset();
+  count = 99;
+  EXPECT_TRUE(
+      platform->ReadFile(HandleFromDescriptor(pipe.Read.Get()), buffer, sizeof buffer, &count));
+  EXPECT_EQ(count, 0u);
 }
 
-TEST(PosixConsolePlatformTest, CloseHandleKeepsStandardSlots) {
+TEST(PosixConsolePlatformTest, ClosedOutputKeepsItsSlotAndIsGoneToTheProgram) {
   Pipe pipe = MakePipe();
-  auto platform = Open(pipe.Read.Get(), pipe.Write.Get(), pipe.Write.Get());
+  auto platform = Open(pipe.Read.Get(), pipe.Write.Get());
 
   HANDLE output = platform->GetStdHandle(STD_OUTPUT_HANDLE);
   ASSERT_TRUE(platform->CloseHandle(output));
   EXPECT_TRUE(IsOpen(pipe.Write.Get()));
   EXPECT_EQ(platform->GetStdHandle(STD_OUTPUT_HANDLE), INVALID_HANDLE_VALUE);
   EXPECT_EQ(platform->GetLastError(), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(platform->GetStdHandle(STD_ERROR_HANDLE), INVALID_HANDLE_VALUE);
   DWORD written = 0;
   EXPECT_FALSE(platform->WriteFile(output, "x", 1, &written));
   EXPECT_EQ(platform->GetLastError(), ERROR_INVALID_HANDLE);
   EXPECT_FALSE(platform->CloseHandle(output));
   EXPECT_NE(platform->GetStdHandle(STD_INPUT_HANDLE), INVALID_HANDLE_VALUE);
-
-  // Descriptors 0 to 2 are standard whatever the layer was given.
-  ASSERT_TRUE(IsOpen(1));
-  EXPECT_TRUE(platform->CloseHandle(HandleFromDescriptor(1)));
-  EXPECT_TRUE(IsOpen(1));
-
-  UniqueFd other = AboveStandard(dup(pipe.Read.Get()));
-  ASSERT_TRUE(platform->CloseHandle(HandleFromDescriptor(other.Get())));
-  EXPECT_FALSE(IsOpen(other.Get()));
-  other.Release();
-
-  EXPECT_FALSE(platform->CloseHandle(nullptr));
-  EXPECT_EQ(platform->GetLastError(), ERROR_INVALID_HANDLE);
-  EXPECT_FALSE(platform->CloseHandle(INVALID_HANDLE_VALUE));
 }
 
 // Runs OpenConsolePlatform in a child whose descriptors in closedFds are
@@ -368,7 +234,8 @@ int ReservationFailure(std::initializer_list<int> closedFds) {
       HANDLE handle = platform->GetStdHandle(selectors[fd]);
       if (wasClosed && handle != INVALID_HANDLE_VALUE) _exit(10 + fd);
       if (wasClosed && platform->GetLastError() != ERROR_INVALID_HANDLE) _exit(20 + fd);
-      if (!wasClosed && handle != HandleFromDescriptor(fd)) _exit(30 + fd);
+      // Descriptor 0 too must not come out as the null handle.
+      if (!wasClosed && (handle != HandleFromDescriptor(fd) || handle == nullptr)) _exit(30 + fd);
       if (!IsOpen(fd)) _exit(40 + fd);
     }
     if (open("/dev/null", O_RDONLY) < 3) _exit(50);
@@ -391,29 +258,21 @@ TEST(PosixConsolePlatformTest, OpenConsolePlatformReservesClosedStandardDescript
   EXPECT_EQ(ReservationFailure({0, 1, 2}), 0);
 }
 
+// The errno values a console read, write or fstat can meet, whose codes the
+// fatal report prints or the channel acts on.
 TEST(PosixConsolePlatformTest, WindowsErrorFromErrno) {
   const std::pair<int, DWORD> table[] = {
       {EPIPE, ERROR_NO_DATA},
       {ENOSPC, ERROR_DISK_FULL},
       {EDQUOT, ERROR_DISK_FULL},
       {EBADF, ERROR_INVALID_HANDLE},
-      {EACCES, ERROR_ACCESS_DENIED},
-      {EPERM, ERROR_ACCESS_DENIED},
-      {ENOENT, ERROR_FILE_NOT_FOUND},
-      {ENOTDIR, ERROR_PATH_NOT_FOUND},
-      {EMFILE, ERROR_TOO_MANY_OPEN_FILES},
-      {ENFILE, ERROR_TOO_MANY_OPEN_FILES},
-      {ENOMEM, ERROR_NOT_ENOUGH_MEMORY},
       {EISDIR, ERROR_INVALID_FUNCTION},
       {EINVAL, ERROR_INVALID_PARAMETER},
       {EIO, ERROR_IO_DEVICE},
       {EFBIG, ERROR_FILE_TOO_LARGE},
-      {EROFS, ERROR_WRITE_PROTECT},
       {ENXIO, ERROR_DEVICE_NOT_CONNECTED},
-      {ENODEV, ERROR_DEVICE_NOT_CONNECTED},
       {ECONNRESET, ERROR_BROKEN_PIPE},
       {EAGAIN, ERROR_GEN_FAILURE},
-      {ENOTSOCK, ERROR_GEN_FAILURE},
       {0, ERROR_GEN_FAILURE},
   };
   for (const auto& [err, expected] : table) {
@@ -434,43 +293,23 @@ TEST(PosixConsolePlatformTest, Utf8Conversion) {
   auto platform = OpenWithCharset("UTF-8");
   ASSERT_EQ(platform->NarrowCodePage(), CP_UTF8);
   EXPECT_EQ(OpenWithCharset("utf8")->NarrowCodePage(), CP_UTF8);
+  EXPECT_EQ(Convert(*platform, u"A\u00E9\u20AC", CP_UTF8), "A\xC3\xA9\xE2\x82\xAC");
 
-  const char16_t units[] = {u'A', 0xE9, 0x20AC, 0xFFFF, 0xD800, 0xDFFF};
-  const std::string expected = "A\xC3\xA9\xE2\x82\xAC\xEF\xBF\xBF\xEF\xBF\xBD\xEF\xBF\xBD";
-  EXPECT_EQ(Convert(*platform, {units, std::size(units)}, CP_UTF8), expected);
-  EXPECT_EQ(Convert(*platform, {units, std::size(units)}, CP_ACP), expected);
-
+  // Too small an area: nothing written past it, and the call fails.
   char out[4] = {'#', '#', '#', '#'};
   EXPECT_EQ(platform->WideCharToMultiByte(CP_UTF8, 0, u"A\u00E9", 2, out, 2), 0);
   EXPECT_EQ(platform->GetLastError(), ERROR_INSUFFICIENT_BUFFER);
   EXPECT_EQ(out[2], '#');
-  EXPECT_EQ(platform->WideCharToMultiByte(CP_UTF8, 0, u"A\u00E9", 2, out, 3), 3);
-  EXPECT_EQ(std::string(out, 3), "A\xC3\xA9");
-  // As on Windows: no buffer asks for the size, -1 counts up to the null.
-  EXPECT_EQ(platform->WideCharToMultiByte(CP_UTF8, 0, u"\u20AC", 1, nullptr, 0), 3);
-  EXPECT_EQ(platform->WideCharToMultiByte(CP_UTF8, 0, u"A\u00E9", -1, out, 4), 4);
-  EXPECT_EQ(std::string(out, 4), std::string("A\xC3\xA9\0", 4));
-
-  EXPECT_EQ(platform->WideCharToMultiByte(CP_UTF8, 1, u"A", 1, out, 4), 0);
-  EXPECT_EQ(platform->GetLastError(), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(platform->WideCharToMultiByte(CP_UTF8, 0, u"A", 0, out, 4), 0);
-  EXPECT_EQ(platform->WideCharToMultiByte(1252, 0, u"A", 1, out, 4), 0);
 }
 
 TEST(PosixConsolePlatformTest, LocaleCharsetConversionThroughIconv) {
   auto latin1 = OpenWithCharset("ISO-8859-1");
   ASSERT_EQ(latin1->NarrowCodePage(), CP_ACP);
   EXPECT_EQ(Convert(*latin1, u"A\u00E9\u20AC", CP_ACP), "A\xE9?");
-  EXPECT_EQ(Convert(*latin1, std::u16string(1, 0xD800), CP_ACP), "?");
-  EXPECT_EQ(Convert(*latin1, std::u16string(1, 0xDC00), CP_ACP), "?");
-  // A failed unit leaves nothing behind for the next one.
-  EXPECT_EQ(Convert(*latin1, std::u16string{0xD800, 0xE9}, CP_ACP), "?\xE9");
+  // Lone halves are '?', and a failed unit leaves nothing behind for the next.
+  EXPECT_EQ(Convert(*latin1, std::u16string{0xD800, 0xE9, 0xDC00, u'A'}, CP_THREAD_ACP), "?\xE9?A");
   // CP_UTF8 stays UTF-8 whatever the locale's set.
   EXPECT_EQ(Convert(*latin1, u"\u00E9", CP_UTF8), "\xC3\xA9");
-
-  auto ascii = OpenWithCharset("ANSI_X3.4-1968");
-  ASSERT_EQ(ascii->NarrowCodePage(), CP_ACP);
-  EXPECT_EQ(Convert(*ascii, u"A\u00E9z", CP_ACP), "A?z");
 
   auto eucJp = OpenWithCharset("EUC-JP");
   // Thai is outside EUC-JP.
@@ -500,37 +339,29 @@ TEST(PosixConsolePlatformTest, CharsetComesFromTheLocale) {
 
   EXPECT_EQ(utf8Page, CP_UTF8);
   EXPECT_EQ(ascii->NarrowCodePage(), CP_ACP);
-  EXPECT_EQ(Convert(*ascii, u"A\u00E9", CP_ACP), "A?");
+  EXPECT_EQ(Convert(*ascii, u"A\u00E9z", CP_ACP), "A?z");
 }
 
 __attribute__((noinline)) int LocatedFunction(int value) { return value * 3 + 1; }
-
-std::string Basename(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 TEST(PosixConsolePlatformTest, LocateModule) {
   char exe[4096];
   ssize_t length = readlink("/proc/self/exe", exe, sizeof exe);
   ASSERT_GT(length, 0);
   std::string exePath(exe, static_cast<size_t>(length));
+  std::string exeName = exePath.substr(exePath.rfind('/') + 1);
   struct stat status;
   ASSERT_EQ(stat(exePath.c_str(), &status), 0);
 
   auto platform = OpenWithCharset("UTF-8");
   ModuleLocation own = platform->LocateModule(reinterpret_cast<const void*>(&LocatedFunction));
-  EXPECT_EQ(own.Name, Basename(exePath));
+  EXPECT_EQ(own.Name, exeName);
   EXPECT_GT(own.Offset, 0u);
   EXPECT_LT(own.Offset, static_cast<std::uintptr_t>(status.st_size));
 
-  // Looked up in libc itself: a sanitizer's runtime may stand in for &::write.
-  void* libcHandle = dlopen("libc.so.6", RTLD_LAZY | RTLD_NOLOAD);
-  ASSERT_NE(libcHandle, nullptr);
-  void* libcWrite = dlsym(libcHandle, "write");
-  dlclose(libcHandle);
-  ASSERT_NE(libcWrite, nullptr);
-  EXPECT_EQ(platform->LocateModule(libcWrite).Name, "libc.so.6");
-
+  // A failure other than the channel's has no position.
   ModuleLocation nowhere = platform->LocateModule(nullptr);
-  EXPECT_EQ(nowhere.Name, Basename(exePath));
+  EXPECT_EQ(nowhere.Name, exeName);
   EXPECT_EQ(nowhere.Offset, 0u);
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,12 @@ std::int32_t RaisedCode(ConsoleText& console) {
 TEST(ConsoleTextOutput, CharacterDeviceWritesEveryStatementAndEveryUnit) {
   FakeConsole platform;
   ConsoleText console(platform);
+  // Nothing is opened or written before there is output.
+  console.FlushIfDevice();
+  console.FinishOutput();
+  console.CheckIo();
+  EXPECT_TRUE(platform.Calls.empty());
+
   console.WriteText("VID: ");
   console.WriteText(HexDigits(0x46D, 4));
   console.WriteLine();
@@ -90,15 +97,6 @@ TEST(ConsoleTextOutput, TextLongerThanTheBufferIsWrittenInWholeBlocks) {
   EXPECT_EQ(platform.Output.Writes.back(), std::string(44, 'y'));
 }
 
-TEST(ConsoleTextOutput, NothingIsOpenedOrWrittenWithoutOutput) {
-  FakeConsole platform;
-  ConsoleText console(platform);
-  console.FlushIfDevice();
-  console.FinishOutput();
-  console.CheckIo();
-  EXPECT_TRUE(platform.Calls.empty());
-}
-
 TEST(ConsoleTextOutput, OutputThatCannotBeOpenedRaises105AndIsTriedAgain) {
   FakeConsole platform;
   platform.Output.Handle = INVALID_HANDLE_VALUE;
@@ -113,13 +111,14 @@ TEST(ConsoleTextOutput, OutputThatCannotBeOpenedRaises105AndIsTriedAgain) {
   EXPECT_EQ(platform.Output.Writes, (Writes{"kept\r\n"}));
 }
 
-TEST(ConsoleTextOutput, NullOutputHandleIsOfUnknownTypeClosedAndRaises105) {
+TEST(ConsoleTextOutput, HandleOfUnknownTypeIsClosedOnceThoughTheOpenIsTriedAgain) {
   FakeConsole platform;
-  platform.Output.Handle = nullptr;
+  platform.Output.FileType = FILE_TYPE_UNKNOWN;
   ConsoleText console(platform);
-  console.WriteText("x");
-  EXPECT_EQ(platform.Calls,
-            (Writes{"GetStdHandle(-11)", "GetFileType(null)", "CloseHandle(null)"}));
+  console.WriteText("a");
+  console.WriteLine();
+  EXPECT_EQ(platform.Calls, (Writes{"GetStdHandle(-11)", "GetFileType(out)", "CloseHandle(out)",
+                                    "GetStdHandle(-11)"}));
   try {
     console.CheckIo();
     FAIL() << "no failure raised";
@@ -131,19 +130,9 @@ TEST(ConsoleTextOutput, NullOutputHandleIsOfUnknownTypeClosedAndRaises105) {
   }
   // CheckIo clears what it raised.
   EXPECT_NO_THROW(console.CheckIo());
-}
-
-TEST(ConsoleTextOutput, HandleOfUnknownTypeIsClosedOnceThoughTheOpenIsTriedAgain) {
-  FakeConsole platform;
-  platform.Output.FileType = FILE_TYPE_UNKNOWN;
-  ConsoleText console(platform);
-  console.WriteText("a");
-  console.WriteLine();
-  EXPECT_EQ(RaisedCode(console), 105);
   console.WriteText("b");
   EXPECT_EQ(RaisedCode(console), 105);
   EXPECT_EQ(std::count(platform.Calls.begin(), platform.Calls.end(), "CloseHandle(out)"), 1);
-  EXPECT_EQ(std::count(platform.Calls.begin(), platform.Calls.end(), "GetStdHandle(-11)"), 3);
   EXPECT_TRUE(platform.Output.Writes.empty());
 }
 
@@ -163,51 +152,18 @@ TEST(ConsoleTextOutput, FailedWriteEmptiesTheBufferDropsTheRestAndRaisesItsCode)
   EXPECT_EQ(platform.Output.Writes, (Writes{"", "\r\n"}));
 }
 
-TEST(ConsoleTextOutput, FinishOutputIgnoresItsOwnFailure) {
-  FakeConsole platform;
-  platform.Output.FileType = FILE_TYPE_DISK;
-  platform.Output.FailWriteAt = 0;
-  ConsoleText console(platform);
-  console.WriteText("abc");
-  console.FinishOutput();
-  EXPECT_EQ(console.PendingError(), 0);
-  EXPECT_EQ(platform.Output.Writes.size(), 1u);
-}
-
-TEST(ConsoleTextOutput, FlushOutputWritesWhateverTheDeviceFlagAndReportsFailure) {
-  FakeConsole platform;
-  platform.Output.FileType = FILE_TYPE_DISK;
-  platform.Output.FailWriteAt = 0;
-  platform.Output.WriteError = ERROR_DISK_FULL;
-  ConsoleText console(platform);
-  console.WriteText("abc");
-  console.FlushOutput();
-  EXPECT_EQ(RaisedCode(console), 112);
-  // The failed write emptied the buffer: a second write-out writes nothing.
-  console.FlushOutput();
-  EXPECT_EQ(platform.Output.Writes.size(), 1u);
-  EXPECT_EQ(console.PendingError(), 0);
-}
-
 TEST(ConsoleTextOutput, UnitsAreConvertedOneByOneInTheNarrowCodePage) {
   FakeConsole platform;
   platform.CodePage = 1252;
   platform.Convert = [](char16_t unit) {
+    if (unit == u'x') return std::string();  // a failed conversion writes nothing
     return unit < 0x80 ? std::string(1, static_cast<char>(unit)) : std::string("?");
   };
   ConsoleText console(platform);
-  for (char16_t unit : std::u16string(u"A\U0001F600")) Unit(console, unit);
+  for (char16_t unit : std::u16string(u"Ax\U0001F600")) Unit(console, unit);
   EXPECT_EQ(platform.Output.Writes, (Writes{"A", "?", "?"}));
-  EXPECT_EQ(platform.ConversionCodePages, (std::vector<UINT>{1252, 1252, 1252}));
-  EXPECT_EQ(platform.ConversionAreas, (std::vector<int>{4095, 4095, 4095}));
-}
-
-TEST(ConsoleTextOutput, UnitThatConvertsToNothingWritesNothing) {
-  FakeConsole platform;
-  platform.Convert = [](char16_t) { return std::string(); };
-  ConsoleText console(platform);
-  Unit(console, u'x');
-  EXPECT_TRUE(platform.Output.Writes.empty());
+  EXPECT_EQ(platform.ConversionCodePages, (std::vector<UINT>(4, 1252)));
+  EXPECT_EQ(platform.ConversionAreas, (std::vector<int>(4, 4095)));
 }
 
 TEST(IoErrorMessages, TableAndNumberedFallback) {
@@ -227,8 +183,6 @@ TEST(IoErrorMessages, TableAndNumberedFallback) {
 TEST(HexDigitsTest, PadsToTheDigitCountAndNeverCuts) {
   EXPECT_EQ(HexDigits(0, 4), "0000");
   EXPECT_EQ(HexDigits(0xABC, 4), "0ABC");
-  EXPECT_EQ(HexDigits(0xFFFF, 4), "FFFF");
-  EXPECT_EQ(HexDigits(0x46D, 4), "046D");
   EXPECT_EQ(HexDigits(0, 0), "0");
   EXPECT_EQ(HexDigits(0x12345, 4), "12345");
   EXPECT_EQ(HexDigits(0xFFFFFFFFu, 2), "FFFFFFFF");
@@ -249,16 +203,20 @@ struct ReadCase {
 
 TEST(ConsoleTextInput, LineEndRules) {
   const ReadCase cases[] = {
-      {{"abc\r\n", "x\n"}, {1, 2, 3, 3}},      // CR LF is one line end
-      {{"abc\n", "x\n"}, {1, 2, 3, 3}},        // LF alone
-      {{"ab\rcd\n", "x\n"}, {1, 2, 3, 3}},     // a lone CR does not end the line
-      {{"a\r\rb\n", "x\n"}, {1, 2, 3, 3}},     // nor do two
-      {{"ab\r", "\n", "x\n"}, {2, 3, 4, 4}},   // CR LF split across two reads
-      {{"ab\r", "x\n", "y\n"}, {2, 3, 4, 4}},  // CR, then text in the next read
-      {{"ab\r"}, {2, 2, 2, 2}},                // CR at the end of input
-      {{"abc"}, {2, 2, 2, 2}},                 // end of input without a line end
-      {{}, {1, 1, 1, 1}},                      // no input at all
-      {{"\n\n", "x"}, {1, 1, 3, 3}},           // empty lines
+      {{"abc\r\n", "x\n"}, {1, 2, 3, 3}},             // CR LF is one line end
+      {{"abc\n", "x\n"}, {1, 2, 3, 3}},               // LF alone
+      {{"ab\rcd\n", "x\n"}, {1, 2, 3, 3}},            // a lone CR does not end the line
+      {{"a\r\rb\n", "x\n"}, {1, 2, 3, 3}},            // nor do two
+      {{"ab\r", "\n", "x\n"}, {2, 3, 4, 4}},          // CR LF split across two reads
+      {{"ab\r", "x\n", "y\n"}, {2, 3, 4, 4}},         // CR, then text in the next read
+      {{"ab\r"}, {2, 2, 2, 2}},                       // CR at the end of input
+      {{"abc"}, {2, 2, 2, 2}},                        // end of input without a line end
+      {{}, {1, 1, 1, 1}},                             // no input at all
+      {{"\n\n", "x"}, {1, 1, 3, 3}},                  // empty lines
+      {{"first\r\nsecond\rx\nthird"}, {1, 1, 2, 2}},  // lines within one read
+      {{std::string(300, 'z') + "\r", "\n", "x\n"}, {4, 5, 6, 6}},  // a line of several reads
+      {{"ab\032cd\n"}, {1, 1, 1, 1}},  // Ctrl+Z ends the input and stays unread
+      {{"a\r\032"}, {1, 1, 1, 1}},     // and ends a line after a CR
   };
   for (const ReadCase& test : cases) {
     FakeConsole platform;
@@ -271,98 +229,46 @@ TEST(ConsoleTextInput, LineEndRules) {
       reads.push_back(platform.ReadCalls);
     }
     EXPECT_EQ(reads, test.reads_after_each_line) << ::testing::PrintToString(test.chunks);
+    EXPECT_EQ(platform.ReadSizes, std::vector<DWORD>(platform.ReadSizes.size(), 128));
     EXPECT_TRUE(platform.Output.Writes.empty());
   }
 }
 
-TEST(ConsoleTextInput, OneReadLineConsumesExactlyOneLine) {
-  FakeConsole platform;
-  platform.InputChunks = {"first\r\nsecond\rx\nthird"};
-  ConsoleText console(platform);
-  console.ReadLine();
-  EXPECT_EQ(platform.ReadCalls, 1);
-  EXPECT_EQ(platform.ReadSizes, (std::vector<DWORD>{128}));
-  console.ReadLine();  // "second\rx\n": the lone CR stays inside the line
-  EXPECT_EQ(platform.ReadCalls, 1);
-  console.ReadLine();  // "third" and the end of input
-  EXPECT_EQ(platform.ReadCalls, 2);
-  console.ReadLine();  // the end of input is remembered: no more reads
-  console.ReadLine();
-  EXPECT_EQ(platform.ReadCalls, 2);
-  EXPECT_EQ(console.PendingError(), 0);
-}
-
-TEST(ConsoleTextInput, LineEndSplitAcrossReadsAndLongLines) {
-  FakeConsole platform;
-  platform.InputChunks = {std::string(300, 'z') + "\r", "\n", "tail\n"};
-  ConsoleText console(platform);
-  console.ReadLine();
-  // 300 bytes in blocks of 128, then the CR, then the LF in a read of its own.
-  EXPECT_EQ(platform.ReadCalls, 4);
-  console.ReadLine();
-  EXPECT_EQ(platform.ReadCalls, 5);
-  EXPECT_TRUE(platform.InputChunks.empty());
-}
-
-TEST(ConsoleTextInput, CtrlZEndsTheInputAndIsNotConsumed) {
-  FakeConsole platform;
-  platform.InputChunks = {
-      "ab\x1A"
-      "cd\n"};
-  ConsoleText console(platform);
-  console.ReadLine();
-  console.ReadLine();
-  console.ReadLine();
-  EXPECT_EQ(platform.ReadCalls, 1);
-  EXPECT_EQ(console.PendingError(), 0);
-}
-
-TEST(ConsoleTextInput, CrThenCtrlZEndsTheLine) {
-  FakeConsole platform;
-  platform.InputChunks = {"a\r\x1A"};
-  ConsoleText console(platform);
-  console.ReadLine();
-  console.ReadLine();
-  EXPECT_EQ(platform.ReadCalls, 1);
-}
-
-TEST(ConsoleTextInput, BrokenPipeIsTheEndOfInput) {
-  FakeConsole platform;
-  platform.InputChunks = {"no line end"};
-  platform.ReadErrorAtEnd = ERROR_BROKEN_PIPE;
-  ConsoleText console(platform);
-  console.ReadLine();
-  EXPECT_NO_THROW(console.CheckIo());
-  console.ReadLine();
-  EXPECT_EQ(platform.ReadCalls, 2);
-}
-
-TEST(ConsoleTextInput, OtherReadFailuresRaiseTheirCode) {
-  FakeConsole platform;
-  platform.InputChunks = {"abc\r"};
-  platform.ReadErrorAtEnd = ERROR_INVALID_FUNCTION;
-  ConsoleText console(platform);
-  console.ReadLine();
-  EXPECT_EQ(RaisedCode(console), 1);
-}
-
-TEST(ConsoleTextInput, InputThatCannotBeOpenedRaises104) {
-  FakeConsole platform;
-  platform.InputHandleGiven = INVALID_HANDLE_VALUE;
-  ConsoleText console(platform);
-  console.ReadLine();
-  EXPECT_EQ(RaisedCode(console), 104);
-  EXPECT_EQ(platform.Calls, (Writes{"GetStdHandle(-10)"}));
-}
-
-TEST(ConsoleTextInput, NullInputHandleOpensAndItsReadFailureIsRaised) {
-  FakeConsole platform;
-  platform.InputHandleGiven = nullptr;
-  ConsoleText console(platform);
-  console.ReadLine();
-  // The input's file type is never asked.
-  EXPECT_EQ(platform.Calls, (Writes{"GetStdHandle(-10)", "ReadFile(null,128)"}));
-  EXPECT_EQ(RaisedCode(console), static_cast<std::int32_t>(ERROR_INVALID_HANDLE));
+TEST(ConsoleTextInput, ReadFailures) {
+  {  // A pipe whose writer has gone is the end of the input.
+    FakeConsole platform;
+    platform.InputChunks = {"no line end"};
+    platform.ReadErrorAtEnd = ERROR_BROKEN_PIPE;
+    ConsoleText console(platform);
+    console.ReadLine();
+    EXPECT_NO_THROW(console.CheckIo());
+    console.ReadLine();
+    EXPECT_EQ(platform.ReadCalls, 2);
+  }
+  {  // Any other failure raises its code.
+    FakeConsole platform;
+    platform.InputChunks = {"abc\r"};
+    platform.ReadErrorAtEnd = ERROR_INVALID_FUNCTION;
+    ConsoleText console(platform);
+    console.ReadLine();
+    EXPECT_EQ(RaisedCode(console), 1);
+  }
+  {  // No input stream at all.
+    FakeConsole platform;
+    platform.InputHandleGiven = INVALID_HANDLE_VALUE;
+    ConsoleText console(platform);
+    console.ReadLine();
+    EXPECT_EQ(RaisedCode(console), 104);
+    EXPECT_EQ(platform.Calls, (Writes{"GetStdHandle(-10)"}));
+  }
+  {  // A null input handle opens, untyped, and its read fails.
+    FakeConsole platform;
+    platform.InputHandleGiven = nullptr;
+    ConsoleText console(platform);
+    console.ReadLine();
+    EXPECT_EQ(platform.Calls, (Writes{"GetStdHandle(-10)", "ReadFile(null,128)"}));
+    EXPECT_EQ(RaisedCode(console), static_cast<std::int32_t>(ERROR_INVALID_HANDLE));
+  }
 }
 
 }  // namespace

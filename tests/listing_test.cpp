@@ -1,7 +1,12 @@
+// The listing against the fake device service: whole runs byte for byte, the
+// exact calls it makes, and device data we do not control, as a cheap or
+// hostile gadget hands it over.
 #include "listing/listing.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,30 +22,30 @@ using testing::FakeDeviceApi;
 using testing::FakeInterface;
 using Strings = std::vector<std::string>;
 
-const char* const Prompt = "Press ENTER to return.........\r\n";
+const std::string Prompt = "Press ENTER to return.........\r\n";
+const std::string NoSystemName = "Could not find the system name for this HID device\r\n";
+const std::string Unopenable = "System input HID detected\r\n";
+const std::string Bad = "\xEF\xBF\xBD";  // U+FFFD, the fake's default character
 
-FakeInterface Unopenable(std::string path) {
-  FakeInterface device;
-  device.Path = std::move(path);
-  device.OpenFails = true;
-  return device;
-}
-
-FakeInterface PathFails() {
-  FakeInterface device;
-  device.PathFails = true;
-  return device;
+// The five lines of a device that opens.
+std::string Report(const std::string& vid, const std::string& manufacturer, const std::string& pid,
+                   const std::string& product, const std::string& version) {
+  return "VID: " + vid + "\r\n" + manufacturer + "\r\nPID: " + pid + "\r\n" + product +
+         "\r\nVersionNumber:" + version + "\r\n";
 }
 
 struct Machine {
   FakeDeviceApi devices;
   FakeConsole console;
 
+  // The whole run's output; every handle opened was closed, once.
   std::string Listing(DWORD file_type = FILE_TYPE_CHAR) {
     console.Output.FileType = file_type;
     ConsoleText text(console);
     RunListing(devices, text);
     text.FinishOutput();
+    EXPECT_EQ(devices.OpenHandles(), 0u);
+    EXPECT_EQ(devices.BadCloses(), 0);
     return console.Output.Text();
   }
 };
@@ -49,69 +54,46 @@ TEST(Listing, MachineWithEveryOutcomeByteForByte) {
   Machine run;
   run.devices.Interfaces[0] =
       Device("\\\\?\\hid#vid_046d&pid_c52b", 0x046D, 0xC52B, 0x1211, u"Logitech", u"USB Receiver");
-  run.devices.Interfaces[1] = Unopenable("\\\\?\\hid#keyboard");
-  run.devices.Interfaces[3] = PathFails();
-  run.devices.Interfaces[4] = Device("dev4", 0x000F, 0xFFFF, 0x0000, u"", u"Pad");
-  run.devices.Interfaces[4].Product.reset();  // the query fails
+  run.devices.Interfaces[1].Path = "\\\\?\\hid#keyboard";
+  run.devices.Interfaces[1].OpenFails = true;
+  run.devices.Interfaces[3].PathFails = true;
+  // The attribute query fails after a device whose query succeeded; an empty
+  // manufacturer and a product query that fails.
+  run.devices.Interfaces[4] = Device("dev4", 0x1111, 0x2222, 0x3333, u"", std::nullopt);
+  run.devices.Interfaces[4].AttributesFail = true;
   run.devices.Interfaces[19] = Device("dev19", 0x1050, 0x0407, 0x0526, u"Yubico", u"YubiKey");
   run.devices.Interfaces[20] = Device("dev20", 1, 2, 3, u"Never", u"Listed");
   run.console.InputChunks = {"\r\n"};
 
-  EXPECT_EQ(run.Listing(),
-            "VID: 046D\r\n"
-            "Logitech\r\n"
-            "PID: C52B\r\n"
-            "USB Receiver\r\n"
-            "VersionNumber:1211\r\n"
-            "System input HID detected\r\n"
-            "Could not find the system name for this HID device\r\n"
-            "VID: 000F\r\n"
-            "\r\n"
-            "PID: FFFF\r\n"
-            "\r\n"
-            "VersionNumber:0000\r\n"
-            "VID: 1050\r\n"
-            "Yubico\r\n"
-            "PID: 0407\r\n"
-            "YubiKey\r\n"
-            "VersionNumber:0526\r\n" +
-                std::string(Prompt));
-  EXPECT_TRUE(run.devices.LeakedHandles().empty());
-  EXPECT_EQ(run.devices.BadCloses(), 0);
+  EXPECT_EQ(run.Listing(), Report("046D", "Logitech", "C52B", "USB Receiver", "1211") + Unopenable +
+                               NoSystemName + Report("0000", "", "0000", "", "0000") +
+                               Report("1050", "Yubico", "0407", "YubiKey", "0526") + Prompt);
   EXPECT_EQ(run.devices.Opened.size(), 3u);
   EXPECT_EQ(run.devices.SetsDestroyed, 1);
   EXPECT_EQ(run.console.ReadCalls, 1);
 }
 
-TEST(Listing, SameBytesToAFileOrPipeWrittenInBlocks) {
-  std::string on_console;
+TEST(Listing, OneWritePerStatementAndUnitOnAConsoleAndOneAtTheEndOtherwise) {
+  const FakeInterface device = Device("d", 1, 2, 3, u"Ab", u"\u00E9\U0001F600");
+  const std::string listing = Report("0001", "Ab", "0002", "\xC3\xA9" + Bad + Bad, "0003") + Prompt;
   for (DWORD type : {FILE_TYPE_CHAR, FILE_TYPE_DISK, FILE_TYPE_PIPE}) {
     Machine run;
-    for (DWORD i = 0; i < 6; ++i) {
-      run.devices.Interfaces[i] =
-          Device("d" + std::to_string(i), 0x1234, 0x5678, 0x0100, u"Maker", u"Gadget");
-    }
-    const std::string text = run.Listing(type);
+    run.devices.Interfaces[0] = device;
+    EXPECT_EQ(run.Listing(type), listing);
     if (type == FILE_TYPE_CHAR) {
-      on_console = text;
-      continue;
+      EXPECT_EQ(run.console.Output.Writes,
+                (Strings{"VID: 0001\r\n", "A", "b", "\r\n", "PID: 0002\r\n", "\xC3\xA9",
+                         // Each half of the surrogate pair is converted by itself.
+                         Bad, Bad, "\r\n", "VersionNumber:0003\r\n", Prompt}));
+    } else {
+      // Less than 128 bytes: the prompt is still in the buffer while the
+      // program waits, and all is written at the end.
+      EXPECT_EQ(run.console.Output.Writes, Strings{listing});
+      const Strings& calls = run.console.Calls;
+      ASSERT_GE(calls.size(), 2u);
+      EXPECT_EQ(calls[calls.size() - 2].rfind("ReadFile(", 0), 0u);
     }
-    EXPECT_EQ(text, on_console);
-    const Strings& writes = run.console.Output.Writes;
-    for (std::size_t i = 0; i + 1 < writes.size(); ++i) EXPECT_EQ(writes[i].size(), 128u);
-    // The prompt is still in the buffer while the program waits.
-    EXPECT_EQ(writes.size(), text.size() / 128 + 1);
   }
-}
-
-TEST(Listing, EachUnitOfAStringIsAWriteOfItsOwnOnAConsole) {
-  Machine run;
-  run.devices.Interfaces[0] = Device("d", 1, 2, 3, u"Ab", u"\u00E9\U0001F600");
-  run.Listing();
-  EXPECT_EQ(run.console.Output.Writes,
-            (Strings{"VID: 0001\r\n", "A", "b", "\r\n", "PID: 0002\r\n", "\xC3\xA9",
-                     // Each half of the surrogate pair is converted by itself.
-                     "\xEF\xBF\xBD", "\xEF\xBF\xBD", "\r\n", "VersionNumber:0003\r\n", Prompt}));
 }
 
 TEST(Listing, ExactCallsAndArguments) {
@@ -139,14 +121,6 @@ TEST(Listing, ExactCallsAndArguments) {
   EXPECT_EQ(run.devices.Calls, expected);
 }
 
-TEST(Listing, NoInterfacesPrintsOnlyThePromptAndWaits) {
-  Machine run;
-  run.console.InputChunks = {"x\n"};
-  EXPECT_EQ(run.Listing(FILE_TYPE_PIPE), Prompt);
-  EXPECT_EQ(run.console.ReadCalls, 1);
-  EXPECT_TRUE(run.console.InputChunks.empty());
-}
-
 TEST(Listing, AttachFailureEndsWithoutPromptOrWait) {
   for (bool null_handle : {false, true}) {
     Machine run;
@@ -159,68 +133,17 @@ TEST(Listing, AttachFailureEndsWithoutPromptOrWait) {
   }
 }
 
-TEST(Listing, FailedAttributeQueryPrintsZerosNotThePreviousDevice) {
-  Machine run;
-  run.devices.Interfaces[0] = Device("a", 0xAAAA, 0xBBBB, 0xCCCC, u"M", u"P");
-  run.devices.Interfaces[1] = Device("b", 0x1111, 0x2222, 0x3333, u"N", u"Q");
-  run.devices.Interfaces[1].AttributesFail = true;
-  const std::string text = run.Listing();
-  EXPECT_NE(text.find("VID: 0000\r\nN\r\nPID: 0000\r\nQ\r\nVersionNumber:0000\r\n"),
-            std::string::npos)
-      << text;
-}
-
-TEST(Listing, StringsWithoutNulEndAtTheUnitsTheirQueryCovered) {
-  Machine run;
-  // The first device's product fills all 256 units; the second device's
-  // manufacturer covers 128 units without a NUL: what lies beyond is the
-  // first device's and must not be printed.
-  run.devices.Interfaces[0] = Device("a", 1, 1, 1, u"", std::u16string(256, u'p'));
-  run.devices.Interfaces[0].StringsWithoutNul = true;
-  run.devices.Interfaces[1] =
-      Device("b", 2, 2, 2, std::u16string(300, u'm'), std::u16string(400, u'q'));
-  run.devices.Interfaces[1].StringsWithoutNul = true;
-  const std::string text = run.Listing();
-  EXPECT_NE(text.find("\r\n" + std::string(256, 'p') + "\r\nVersionNumber:0001"),
-            std::string::npos);
-  EXPECT_NE(text.find("VID: 0002\r\n" + std::string(128, 'm') + "\r\nPID: 0002\r\n" +
-                      std::string(256, 'q') + "\r\nVersionNumber:0002"),
-            std::string::npos)
-      << text;
-}
-
-TEST(Listing, LongDevicePathsAreFetchedWhole) {
-  for (std::size_t length : {0u, 255u, 256u, 259u, 260u, 261u, 4096u}) {
-    Machine run;
-    const std::string path(length, 'p');
-    run.devices.Interfaces[0] = Device(path, 0xABCD, 1, 1, u"M", u"P");
-    const std::string text = run.Listing();
-    EXPECT_EQ(text.rfind("VID: ABCD\r\n", 0), 0u) << length;
-    ASSERT_EQ(run.devices.Opened.size(), 1u) << length;
-    EXPECT_EQ(run.devices.Calls[5], "CreateFileA(" + path + ",0xc0000000,0x3,null,3,0,null)");
-  }
-}
-
 TEST(Listing, ProbeThatWritesNoSizeLeavesThePreviousOne) {
   Machine run;
-  run.devices.Interfaces[0] = Device("a-longer-path", 1, 1, 1, u"", u"");
-  run.devices.Interfaces[1] = Device("short", 2, 2, 2, u"", u"");
-  run.devices.Interfaces[1].ProbeWritesSize = false;
-  run.devices.Interfaces[2] = Device("much-longer-path-than-before", 3, 3, 3, u"", u"");
-  run.devices.Interfaces[2].ProbeWritesSize = false;
-  const std::string text = run.Listing();
-  // Index 1 fits in the size left by index 0; index 2 does not.
-  EXPECT_NE(text.find("VID: 0002"), std::string::npos);
-  EXPECT_NE(text.find("Could not find the system name for this HID device\r\n"), std::string::npos);
-  EXPECT_EQ(text.find("VID: 0003"), std::string::npos);
-}
-
-TEST(Listing, FirstProbeWithoutSizeFetchesWithZero) {
-  Machine run;
+  // Index 0 has no size yet: its fetch is given 0 bytes and fails. Index 2
+  // fits in the size index 1 left; index 3 does not.
   run.devices.Interfaces[0] = Device("a", 1, 1, 1, u"", u"");
-  run.devices.Interfaces[0].ProbeWritesSize = false;
-  EXPECT_EQ(run.Listing(),
-            "Could not find the system name for this HID device\r\n" + std::string(Prompt));
+  run.devices.Interfaces[1] = Device("a-longer-path", 2, 2, 2, u"", u"");
+  run.devices.Interfaces[2] = Device("short", 3, 3, 3, u"", u"");
+  run.devices.Interfaces[3] = Device("much-longer-path-than-before", 4, 4, 4, u"", u"");
+  for (DWORD i : {0, 2, 3}) run.devices.Interfaces[i].ProbeWritesSize = false;
+  EXPECT_EQ(run.Listing(), NoSystemName + Report("0002", "", "0002", "", "0002") +
+                               Report("0003", "", "0003", "", "0003") + NoSystemName + Prompt);
   EXPECT_EQ(run.devices.Calls[4], "SetupDiGetDeviceInterfaceDetailA(set,index=0,cbSize=" +
                                       std::to_string(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) +
                                       ",0,size,null)");
@@ -240,18 +163,170 @@ TEST(Listing, ConsoleFailureUnwindsReleasingTheSetAndTheHandle) {
   }
   EXPECT_EQ(run.console.Output.Writes, (Strings{"VID: 0001\r\n", ""}));
   EXPECT_EQ(run.devices.SetsDestroyed, 1);
-  EXPECT_TRUE(run.devices.LeakedHandles().empty());
+  EXPECT_EQ(run.devices.OpenHandles(), 0u);
   EXPECT_EQ(run.console.ReadCalls, 0);
 }
 
-TEST(Listing, FailedReadAtTheCloseLeavesTheRunAfterThePrompt) {
+// A first device whose product fills the whole string buffer with 'x' and no
+// NUL, so that a later string that printed units its query did not cover
+// would show.
+FakeInterface BufferFiller() {
+  FakeInterface filler = Device("filler", 0xF111, 0xF222, 0xF333, std::nullopt,
+                                std::u16string(StringBufferUnits, u'x'));
+  filler.StringsWithoutNul = true;
+  return filler;
+}
+const std::string FillerReport =
+    Report("F111", "", "F222", std::string(StringBufferUnits, 'x'), "F333");
+
+TEST(HostileStrings, StringsEndAtTheUnitsTheirQueryCoveredWithOrWithoutANul) {
+  // The real queries write at most length / 2 units and the NUL only when it
+  // fits: 128 units for the manufacturer, 256 for the product. A device may
+  // also write no NUL at all. A failed query after them prints nothing.
+  struct Case {
+    std::size_t Manufacturer;
+    std::size_t Product;
+    bool WithoutNul;
+  };
+  std::vector<Case> cases = {{128, 256, true}, {300, 1000, true}};
+  for (std::size_t manufacturer : {0u, 1u, 127u, 128u, 129u, 300u}) {
+    for (std::size_t product : {0u, 255u, 256u, 257u, 1000u}) {
+      cases.push_back({manufacturer, product, false});
+    }
+  }
+  for (const Case& test : cases) {
+    SCOPED_TRACE(std::to_string(test.Manufacturer) + " " + std::to_string(test.Product) + " " +
+                 std::to_string(test.WithoutNul));
+    Machine run;
+    run.devices.Interfaces[0] = BufferFiller();
+    run.devices.Interfaces[1] = Device("d", 1, 2, 3, std::u16string(test.Manufacturer, u'm'),
+                                       std::u16string(test.Product, u'p'));
+    run.devices.Interfaces[1].StringsWithoutNul = test.WithoutNul;
+    run.devices.Interfaces[2] = Device("failing", 4, 5, 6, std::nullopt, std::nullopt);
+    EXPECT_EQ(
+        run.Listing(),
+        FillerReport +
+            Report("0001", std::string(std::min<std::size_t>(test.Manufacturer, 128), 'm'), "0002",
+                   std::string(std::min<std::size_t>(test.Product, 256), 'p'), "0003") +
+            Report("0004", "", "0005", "", "0006") + Prompt);
+  }
+}
+
+TEST(HostileStrings, EachUnitPrintsByItselfAndControlsAsTheDefaultCharacter) {
+  std::u16string cut(127, u'm');
+  cut += u"\xD83D\xDE00";
+  const struct {
+    std::u16string Manufacturer, Product;
+    std::string PrintedManufacturer, PrintedProduct;
+  } cases[] = {
+      // A lone high half, a lone low half, a pair the wrong way round, and a
+      // high half at the end.
+      {u"A\xD800"
+       u"B\xDC00",
+       u"\xDC00\xD800"
+       u"C\xDBFF",
+       "A" + Bad + "B" + Bad, Bad + Bad + "C" + Bad},
+      // The 128-unit cut falls between the halves of a pair: the high half
+      // prints by itself, the low half not at all.
+      {cut, u"\xD83D\xDE00", std::string(127, 'm') + Bad, Bad + Bad},
+      // Noncharacters pass; a NUL inside ends the string.
+      {u"\xFFFF\xFFFE\xFDD0", std::u16string(u"ab\0cd", 5), "\xEF\xBF\xBF\xEF\xBF\xBE\xEF\xB7\x90",
+       "ab"},
+      // A line break that would forge a listing line, an escape sequence that
+      // would clear the screen, a tab, DEL and a C1 control.
+      {u"Evil\r\nVID: FFFF", u"\x1B[2J\tPad\x7F\x85!", "Evil" + Bad + Bad + "VID: FFFF",
+       Bad + "[2J" + Bad + "Pad" + Bad + Bad + "!"},
+  };
   Machine run;
-  run.console.InputHandleGiven = INVALID_HANDLE_VALUE;
-  run.console.Output.FileType = FILE_TYPE_PIPE;
-  ConsoleText text(run.console);
-  EXPECT_THROW(RunListing(run.devices, text), IoFailure);
-  text.FinishOutput();
-  EXPECT_EQ(run.console.Output.Text(), Prompt);
+  std::string expected;
+  for (DWORD i = 0; i < std::size(cases); ++i) {
+    run.devices.Interfaces[i] =
+        Device("d" + std::to_string(i), 1, 2, 3, cases[i].Manufacturer, cases[i].Product);
+    expected +=
+        Report("0001", cases[i].PrintedManufacturer, "0002", cases[i].PrintedProduct, "0003");
+  }
+  EXPECT_EQ(run.Listing(), expected + Prompt);
+}
+
+TEST(HostileStrings, CharactersOutsideTheNarrowSetPrintAsTheDefaultCharacter) {
+  Machine run;
+  // A narrow set of ASCII alone, with '?' for everything else.
+  run.console.CodePage = 20127;
+  run.console.Convert = [](char16_t unit) {
+    return unit > 0x7F ? std::string("?") : std::string(1, static_cast<char>(unit));
+  };
+  run.devices.Interfaces[0] = Device("a", 1, 2, 3, std::u16string(u"Caf\u00E9 \u4E2D\u6587 \xD800"),
+                                     std::u16string(u"\xD83D\xDE00 \xFFFF \u00A0x\u007F"));
+  EXPECT_EQ(run.Listing(), Report("0001", "Caf? ?? ?", "0002", "?? ? ?x?", "0003") + Prompt);
+  for (UINT page : run.console.ConversionCodePages) EXPECT_EQ(page, 20127u);
+}
+
+TEST(HostilePaths, PathsOfEveryLengthAreListedAndPassedWhole) {
+  // A long path comes before and after a short one, so the detail buffer
+  // grows and shrinks within one run.
+  for (std::size_t length : {0u, 255u, 256u, 259u, 260u, 261u, 4096u}) {
+    SCOPED_TRACE(length);
+    Machine run;
+    const std::string path(length, 'p');
+    run.devices.Interfaces[0] = Device(path, 0x000A, 1, 1, u"A", u"a");
+    run.devices.Interfaces[1] = Device("short", 0x000B, 2, 2, u"B", u"b");
+    run.devices.Interfaces[2] = Device(path + "2", 0x000C, 3, 3, u"C", u"c");
+    EXPECT_EQ(run.Listing(), Report("000A", "A", "0001", "a", "0001") +
+                                 Report("000B", "B", "0002", "b", "0002") +
+                                 Report("000C", "C", "0003", "c", "0003") + Prompt);
+    Strings opened;
+    for (const std::string& call : run.devices.Calls) {
+      if (call.rfind("CreateFileA(", 0) == 0)
+        opened.push_back(call.substr(12, call.find(',') - 12));
+    }
+    EXPECT_EQ(opened, (Strings{path, "short", path + "2"}));
+  }
+}
+
+TEST(HostilePaths, PathLongerThanAnyWindowsPathIsNotFetched) {
+  Machine run;
+  run.devices.Interfaces[0] = Device(std::string(70000, 'p'), 1, 1, 1, u"A", u"a");
+  run.devices.Interfaces[1] = Device("after", 2, 2, 2, u"B", u"b");
+  EXPECT_EQ(run.Listing(), NoSystemName + Report("0002", "B", "0002", "b", "0002") + Prompt);
+  // The fetch was given no more than the record holds.
+  for (const std::string& call : run.devices.Calls) {
+    if (call.rfind("SetupDiGetDeviceInterfaceDetailA(set,index=0,cbSize", 0) == 0) {
+      EXPECT_NE(call.find("," + std::to_string(DetailRecordSize) + ","), std::string::npos) << call;
+    }
+  }
+}
+
+// Lists a machine with interfaces at the indices whose bits are set and
+// checks the whole output: the present indices below 20, in order. They are
+// of three kinds, so that a missing index (nothing printed) cannot pass for
+// a failing one (one line printed).
+void ExpectListingOfPresent(std::uint32_t present) {
+  Machine run;
+  std::string expected;
+  for (DWORD index = 0; index < 25; ++index) {
+    if ((present >> index & 1) == 0) continue;
+    FakeInterface& device = run.devices.Interfaces[index] =
+        Device("dev" + std::to_string(index), static_cast<USHORT>(index), 2, 3, u"M", u"P");
+    device.OpenFails = index % 3 == 1;
+    device.PathFails = index % 3 == 2;
+    if (index >= InterfaceScanLimit) continue;
+    expected += device.OpenFails   ? Unopenable
+                : device.PathFails ? NoSystemName
+                                   : Report(HexDigits(index, 4), "M", "0002", "P", "0003");
+  }
+  ASSERT_EQ(run.Listing(), expected + Prompt) << "present indices: 0x" << std::hex << present;
+  EXPECT_EQ(run.devices.SetsDestroyed, 1);
+}
+
+TEST(HostileIndices, EveryIndexMissingAloneAndEveryPairMissing) {
+  const std::uint32_t all = (1u << 25) - 1;
+  ExpectListingOfPresent(all);
+  ExpectListingOfPresent(0);
+  for (DWORD a = 0; a < 25; ++a) {
+    ExpectListingOfPresent(all & ~(1u << a));
+    ExpectListingOfPresent(1u << a);
+    for (DWORD b = a + 1; b < 25; ++b) ExpectListingOfPresent(all & ~(1u << a | 1u << b));
+  }
 }
 
 }  // namespace

@@ -65,7 +65,6 @@ TEST(ParseHidId, AcceptsThreeHexFieldsAndKeepsLow16BitsOfTheIds) {
       {"0000FFFF:00000000:00000000", HidId{0xFFFF, 0, 0}},
       {"00010003:0000046D:0000C52B", std::nullopt},  // bus beyond 16 bits
       {"", std::nullopt},
-      {"0003", std::nullopt},
       {"0003:0000046D", std::nullopt},
       {"0003::0000C52B", std::nullopt},
       {":0000046D:0000C52B", std::nullopt},
@@ -117,12 +116,10 @@ TEST(ParseHidrawNumber, TakesOnlyHidrawAndDigitsThatFit32Bits) {
   };
   const Case cases[] = {
       {"hidraw0", 0u},
-      {"hidraw2", 2u},
       {"hidraw10", 10u},
       {"hidraw01", 1u},
       {"hidraw4294967295", 4294967295u},
       {"hidraw4294967296", std::nullopt},
-      {"hidraw99999999999", std::nullopt},
       {"hidraw", std::nullopt},
       {"hidraw-1", std::nullopt},
       {"hidraw+1", std::nullopt},

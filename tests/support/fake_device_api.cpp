@@ -43,12 +43,6 @@ FakeInterface Device(std::string path, USHORT vendor, USHORT product, USHORT ver
   return device;
 }
 
-std::vector<HANDLE> FakeDeviceApi::LeakedHandles() const {
-  std::vector<HANDLE> leaked;
-  for (const auto& entry : open_) leaked.push_back(entry.first);
-  return leaked;
-}
-
 void FakeDeviceApi::HidD_GetHidGuid(GUID* HidGuid) {
   Calls.push_back("HidD_GetHidGuid");
   *HidGuid = HidInterfaceClass;
@@ -74,12 +68,10 @@ BOOL FakeDeviceApi::SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet,
                   std::to_string(MemberIndex) +
                   ",cbSize=" + std::to_string(DeviceInterfaceData->cbSize) + ")");
   if (DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
-    last_error_ = ERROR_INVALID_USER_BUFFER;
-    return 0;
+    return Fail(ERROR_INVALID_USER_BUFFER);
   }
   if (Interfaces.count(MemberIndex) == 0) {
-    last_error_ = ERROR_NO_MORE_ITEMS;
-    return 0;
+    return Fail(ERROR_NO_MORE_ITEMS);
   }
   DeviceInterfaceData->InterfaceClassGuid = HidInterfaceClass;
   DeviceInterfaceData->Flags = 1;
@@ -102,26 +94,19 @@ BOOL FakeDeviceApi::SetupDiGetDeviceInterfaceDetailA(
 
   const FakeInterface& entry = Interfaces.at(static_cast<DWORD>(DeviceInterfaceData->Reserved));
   if (entry.PathFails) {
-    last_error_ = ERROR_FILE_NOT_FOUND;
-    return 0;
+    return Fail(ERROR_FILE_NOT_FOUND);
   }
   if (DeviceInterfaceDetailData != nullptr &&
       DeviceInterfaceDetailData->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
-    last_error_ = ERROR_INVALID_USER_BUFFER;
-    return 0;
+    return Fail(ERROR_INVALID_USER_BUFFER);
   }
   const DWORD needed = static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) +
                                           entry.Path.size() + 1);
   if (RequiredSize != nullptr && (entry.ProbeWritesSize || DeviceInterfaceDetailData != nullptr)) {
     *RequiredSize = needed;
   }
-  if (DeviceInterfaceDetailData == nullptr) {
-    last_error_ = ERROR_INSUFFICIENT_BUFFER;
-    return 0;
-  }
-  if (DeviceInterfaceDetailDataSize < needed) {
-    last_error_ = ERROR_INSUFFICIENT_BUFFER;
-    return 0;
+  if (DeviceInterfaceDetailData == nullptr || DeviceInterfaceDetailDataSize < needed) {
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
   }
   char* path = reinterpret_cast<char*>(DeviceInterfaceDetailData) +
                offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
@@ -156,11 +141,9 @@ HANDLE FakeDeviceApi::CreateFileA(const char* lpFileName, DWORD dwDesiredAccess,
 
 BOOL FakeDeviceApi::CloseHandle(HANDLE hObject) {
   Calls.push_back("CloseHandle(" + Name(hObject) + ")");
-  Closed.push_back(hObject);
   if (open_.erase(hObject) == 0) {
     ++bad_closes_;
-    last_error_ = ERROR_INVALID_HANDLE;
-    return 0;
+    return Fail(ERROR_INVALID_HANDLE);
   }
   return 1;
 }
@@ -175,10 +158,8 @@ BOOLEAN FakeDeviceApi::HidD_GetAttributes(HANDLE HidDeviceObject, HIDD_ATTRIBUTE
   Calls.push_back("HidD_GetAttributes(" + Name(HidDeviceObject) +
                   ",Size=" + std::to_string(Attributes->Size) + ")");
   const FakeInterface* entry = InterfaceOf(HidDeviceObject);
-  if (entry == nullptr || entry->AttributesFail) {
-    last_error_ = entry == nullptr ? ERROR_INVALID_HANDLE : ERROR_GEN_FAILURE;
-    return 0;
-  }
+  if (entry == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (entry->AttributesFail) return Fail(ERROR_GEN_FAILURE);
   Attributes->Size = sizeof(HIDD_ATTRIBUTES);
   Attributes->VendorID = entry->VendorID;
   Attributes->ProductID = entry->ProductID;
@@ -190,10 +171,8 @@ BOOLEAN FakeDeviceApi::FillString(const char* name, HANDLE handle, void* buffer,
                                   const std::optional<std::u16string> FakeInterface::*field) {
   Calls.push_back(std::string(name) + "(" + Name(handle) + "," + std::to_string(length) + ")");
   const FakeInterface* entry = InterfaceOf(handle);
-  if (entry == nullptr || !(entry->*field)) {
-    last_error_ = entry == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER;
-    return 0;
-  }
+  if (entry == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (!(entry->*field)) return Fail(ERROR_INVALID_PARAMETER);
   const std::u16string& text = *(entry->*field);
   if (entry->StringsWithoutNul) {
     const std::size_t units = length / 2 < text.size() ? length / 2 : text.size();

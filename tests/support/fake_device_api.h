@@ -47,11 +47,10 @@ class FakeDeviceApi : public DeviceApi {
   // "SetupDiEnumDeviceInterfaces(set,null,hid,3,cbSize=32)".
   std::vector<std::string> Calls;
   std::vector<HANDLE> Opened;
-  std::vector<HANDLE> Closed;
   int SetsDestroyed = 0;
 
   // Handles opened and not closed, and closes of handles not open.
-  std::vector<HANDLE> LeakedHandles() const;
+  std::size_t OpenHandles() const { return open_.size(); }
   int BadCloses() const { return bad_closes_; }
 
   void HidD_GetHidGuid(GUID* HidGuid) override;
@@ -77,6 +76,10 @@ class FakeDeviceApi : public DeviceApi {
   DWORD GetLastError() override { return last_error_; }
 
  private:
+  BOOL Fail(DWORD error) {
+    last_error_ = error;
+    return 0;
+  }
   const FakeInterface* InterfaceOf(HANDLE handle) const;
   BOOLEAN FillString(const char* name, HANDLE handle, void* buffer, ULONG length,
                      const std::optional<std::u16string> FakeInterface::*field);

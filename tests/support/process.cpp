@@ -6,28 +6,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace hidlist::testing {
 
 namespace {
 
-std::string TempPath(const char* tag) {
-  char name[] = "/tmp/hidlist-process-XXXXXX";
-  const int fd = mkstemp(name);
-  if (fd < 0) throw std::runtime_error("mkstemp failed");
-  close(fd);
-  return std::string(name) + tag;
-}
-
-void WriteFileText(const std::string& path, const std::string& text) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) throw std::runtime_error("cannot write " + path);
-  std::fwrite(text.data(), 1, text.size(), file);
-  std::fclose(file);
+// A whole file's bytes; empty when it cannot be read.
+std::string ReadFileText(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 // Puts fd on target in the child; -1 closes target.
@@ -42,25 +36,29 @@ void Place(int fd, int target) {
   }
 }
 
-}  // namespace
-
-std::string ReadFileText(const std::string& path) {
-  std::string text;
-  if (FILE* file = std::fopen(path.c_str(), "rb")) {
-    char block[4096];
-    std::size_t count;
-    while ((count = std::fread(block, 1, sizeof block, file)) > 0) text.append(block, count);
-    std::fclose(file);
+// Writes the text into the pipe and closes it. The program may be gone
+// early, which is fine.
+void WriteAndClose(int& writer, const std::string& text) {
+  if (writer < 0) return;
+  signal(SIGPIPE, SIG_IGN);
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(writer, text.data() + done, text.size() - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
   }
-  return text;
+  close(writer);
+  writer = -1;
 }
 
+}  // namespace
+
 ProcessResult RunProcess(const ProcessSetup& setup) {
-  const std::string base = TempPath("");
-  const std::string in_path = base + ".in";
-  const std::string out_path = base + ".out";
-  const std::string err_path = base + ".err";
-  std::remove(base.c_str());
+  char folder[] = "/tmp/hidlist-process-XXXXXX";
+  if (mkdtemp(folder) == nullptr) throw std::runtime_error("mkdtemp failed");
+  const std::string in_path = std::string(folder) + "/in";
+  const std::string out_path = std::string(folder) + "/out";
+  const std::string err_path = std::string(folder) + "/err";
 
   int in_fd = -1;
   int in_writer = -1;
@@ -73,7 +71,7 @@ ProcessResult RunProcess(const ProcessSetup& setup) {
       break;
     }
     case InputKind::File:
-      WriteFileText(in_path, setup.InputText);
+      std::ofstream(in_path, std::ios::binary) << setup.InputText;
       in_fd = open(in_path.c_str(), O_RDONLY | O_CLOEXEC);
       break;
     case InputKind::DevNull:
@@ -99,6 +97,9 @@ ProcessResult RunProcess(const ProcessSetup& setup) {
         close(out_reader);
         out_reader = -1;
       }
+      if (setup.ReaderLeavesAfter && fcntl(out_fd, F_SETPIPE_SZ, 4096) != 4096) {
+        throw std::runtime_error("cannot set the pipe's capacity");
+      }
       break;
     }
     case OutputKind::File:
@@ -112,12 +113,6 @@ ProcessResult RunProcess(const ProcessSetup& setup) {
   }
   const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
 
-  std::vector<std::string> environment;
-  for (char** entry = environ; *entry != nullptr; ++entry) environment.emplace_back(*entry);
-  for (const std::string& entry : setup.Environment) environment.push_back(entry);
-  std::vector<char*> envp;
-  for (std::string& entry : environment) envp.push_back(entry.data());
-  envp.push_back(nullptr);
   std::vector<std::string> args = setup.Argv;
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
@@ -126,6 +121,7 @@ ProcessResult RunProcess(const ProcessSetup& setup) {
   const pid_t child = fork();
   if (child < 0) throw std::runtime_error("fork failed");
   if (child == 0) {
+    // The program must ignore SIGPIPE itself; it does not inherit that here.
     signal(SIGPIPE, SIG_DFL);
     // Move the descriptors out of the way before placing them.
     const int in_high = in_fd >= 0 ? fcntl(in_fd, F_DUPFD, 10) : -1;
@@ -134,47 +130,42 @@ ProcessResult RunProcess(const ProcessSetup& setup) {
     Place(in_high, 0);
     Place(out_high, 1);
     Place(err_high, 2);
-    execve(setup.Program.empty() ? argv[0] : setup.Program.c_str(), argv.data(), envp.data());
+    execv(setup.Program.empty() ? argv[0] : setup.Program.c_str(), argv.data());
     _exit(127);
   }
 
   if (in_fd >= 0) close(in_fd);
   if (out_fd >= 0) close(out_fd);
   close(err_fd);
-  if (in_writer >= 0) {
-    // Small inputs fit in the pipe; the writer may be gone early, which is fine.
-    signal(SIGPIPE, SIG_IGN);
-    std::size_t done = 0;
-    while (done < setup.InputText.size()) {
-      const ssize_t n =
-          write(in_writer, setup.InputText.data() + done, setup.InputText.size() - done);
-      if (n <= 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    close(in_writer);
-  }
+  if (!setup.ReaderLeavesAfter) WriteAndClose(in_writer, setup.InputText);
+  const std::size_t take = setup.ReaderLeavesAfter.value_or(static_cast<std::size_t>(-1));
 
   ProcessResult result;
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::seconds(setup.TimeoutSeconds);
   int status = 0;
   bool exited = false;
-  while (!exited) {
-    if (out_reader >= 0) {
-      pollfd poller{out_reader, POLLIN, 0};
-      if (poll(&poller, 1, 50) > 0) {
-        char block[4096];
-        const ssize_t n = read(out_reader, block, sizeof block);
-        if (n > 0) {
-          result.Out.append(block, static_cast<std::size_t>(n));
-          continue;
-        }
+  // Reads standard output until the program has ended and the pipe is empty.
+  while (!exited || out_reader >= 0) {
+    if (out_reader >= 0 && result.Out.size() >= take) {
+      close(out_reader);
+      out_reader = -1;
+      WriteAndClose(in_writer, setup.InputText);
+    }
+    pollfd poller{out_reader, POLLIN, 0};
+    if (out_reader >= 0 && poll(&poller, 1, 50) > 0) {
+      char block[4096];
+      const ssize_t n = read(out_reader, block, std::min(sizeof block, take - result.Out.size()));
+      if (n > 0) {
+        result.Out.append(block, static_cast<std::size_t>(n));
+      } else {
         close(out_reader);
         out_reader = -1;
       }
-    } else {
+    } else if (out_reader < 0) {
       usleep(2000);
     }
+    if (exited) continue;
     if (waitpid(child, &status, WNOHANG) == child) {
       exited = true;
     } else if (std::chrono::steady_clock::now() > deadline) {
@@ -184,25 +175,13 @@ ProcessResult RunProcess(const ProcessSetup& setup) {
       exited = true;
     }
   }
-  // Whatever is still in the pipe after the exit.
-  while (out_reader >= 0) {
-    char block[4096];
-    const ssize_t n = read(out_reader, block, sizeof block);
-    if (n <= 0) {
-      close(out_reader);
-      out_reader = -1;
-    } else {
-      result.Out.append(block, static_cast<std::size_t>(n));
-    }
-  }
+  WriteAndClose(in_writer, "");
 
   if (WIFEXITED(status) && !result.TimedOut) result.ExitStatus = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.Signal = WTERMSIG(status);
   if (setup.Output == OutputKind::File) result.Out = ReadFileText(out_path);
   result.Err = ReadFileText(err_path);
-  std::remove(in_path.c_str());
-  std::remove(out_path.c_str());
-  std::remove(err_path.c_str());
+  std::filesystem::remove_all(folder);
   return result;
 }
 

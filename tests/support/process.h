@@ -2,6 +2,7 @@
 // a script would: files, pipes, /dev/full, closed descriptors.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,10 @@ struct ProcessSetup {
   InputKind Input = InputKind::Pipe;
   std::string InputText;  // for Pipe and File
   OutputKind Output = OutputKind::Pipe;
-  std::vector<std::string> Environment;  // added to the test's own
+  // With OutputKind::Pipe: the pipe holds 4096 bytes, and its reader takes
+  // this many bytes, then closes its end while the program still runs. Input
+  // for InputKind::Pipe is written only after that.
+  std::optional<std::size_t> ReaderLeavesAfter;
   int TimeoutSeconds = 20;
 };
 
@@ -29,8 +33,5 @@ struct ProcessResult {
 };
 
 ProcessResult RunProcess(const ProcessSetup& setup);
-
-// A whole file's bytes; empty when it cannot be read.
-std::string ReadFileText(const std::string& path);
 
 }  // namespace hidlist::testing

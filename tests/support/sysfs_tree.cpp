@@ -119,6 +119,22 @@ void AddInputs(SysfsTree& tree, std::string_view hidFolder, const FakeHidDevice&
   }
 }
 
+// A HID device's folder name, "0003:046D:C52B.0001".
+std::string HidFolderName(const FakeHidDevice& hid) {
+  return Hex(hid.Bus, 4, true) + ":" + Hex(hid.VendorId, 4, true) + ":" +
+         Hex(hid.ProductId, 4, true) + "." + Hex(hid.Sequence, 4, true);
+}
+
+// Its uevent as the kernel writes it, with this HID_PHYS.
+std::string HidUevent(const FakeHidDevice& hid, std::string_view phys) {
+  const std::string vendor = Hex(hid.VendorId, 8, true);
+  const std::string product = Hex(hid.ProductId, 8, true);
+  return "DRIVER=hid-generic\nHID_ID=" + Hex(hid.Bus, 4, true) + ":" + vendor + ":" + product +
+         "\nHID_NAME=" + hid.Name + "\nHID_PHYS=" + std::string(phys) +
+         "\nHID_UNIQ=\nMODALIAS=hid:b" + Hex(hid.Bus, 4, true) + "g0001v" + vendor + "p" + product +
+         "\n";
+}
+
 std::string AddHid(SysfsTree& tree, std::string_view parent, const FakeHidDevice& hid,
                    std::string_view phys) {
   const std::string folder = Join(parent, HidFolderName(hid));
@@ -182,20 +198,6 @@ void SysfsTree::Remove(std::string_view rel) {
 
 std::string HidrawFolder(std::string_view hidFolder, unsigned hidraw) {
   return Join(hidFolder, "hidraw/hidraw" + std::to_string(hidraw));
-}
-
-std::string HidFolderName(const FakeHidDevice& hid) {
-  return Hex(hid.Bus, 4, true) + ":" + Hex(hid.VendorId, 4, true) + ":" +
-         Hex(hid.ProductId, 4, true) + "." + Hex(hid.Sequence, 4, true);
-}
-
-std::string HidUevent(const FakeHidDevice& hid, std::string_view phys) {
-  const std::string vendor = Hex(hid.VendorId, 8, true);
-  const std::string product = Hex(hid.ProductId, 8, true);
-  return "DRIVER=hid-generic\nHID_ID=" + Hex(hid.Bus, 4, true) + ":" + vendor + ":" + product +
-         "\nHID_NAME=" + hid.Name + "\nHID_PHYS=" + std::string(phys) +
-         "\nHID_UNIQ=\nMODALIAS=hid:b" + Hex(hid.Bus, 4, true) + "g0001v" + vendor + "p" + product +
-         "\n";
 }
 
 void AddHidrawAt(SysfsTree& tree, std::string_view hidFolder, std::string_view uevent,

@@ -127,10 +127,4 @@ void AddHidrawAt(SysfsTree& tree, std::string_view hidFolder, std::string_view u
 // The folder of a HID device's hidraw child: <hidFolder>/hidraw/hidraw<hidraw>.
 std::string HidrawFolder(std::string_view hidFolder, unsigned hidraw);
 
-// A HID device's folder name, "0003:046D:C52B.0001".
-std::string HidFolderName(const FakeHidDevice& hid);
-
-// A HID device's uevent text as the kernel writes it, with this HID_PHYS.
-std::string HidUevent(const FakeHidDevice& hid, std::string_view phys);
-
 }  // namespace hidlist
