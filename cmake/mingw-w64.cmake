@@ -1,12 +1,11 @@
 # Shared part of the MinGW-w64 cross toolchains. The including file sets
 # HIDLIST_MINGW_TRIPLET, CMAKE_SYSTEM_PROCESSOR and HIDLIST_WINE_LOADER_DEFAULT.
 #
-# The posix threading variant of Debian's compilers is used: GoogleTest needs
-# std::mutex and std::condition_variable, which the win32 variant of GCC 12
-# lacks. Its winpthread is linked statically with the rest (-static).
+# The win32 threading variant of Debian's compilers: the program uses no
+# threads, and so carries no winpthread.
 set(CMAKE_SYSTEM_NAME Windows)
 
-set(HIDLIST_MINGW_THREADS "posix" CACHE STRING "Threading variant of the MinGW-w64 compilers (win32 or posix)")
+set(HIDLIST_MINGW_THREADS "win32" CACHE STRING "Threading variant of the MinGW-w64 compilers (win32 or posix)")
 
 find_program(CMAKE_C_COMPILER NAMES ${HIDLIST_MINGW_TRIPLET}-gcc-${HIDLIST_MINGW_THREADS} REQUIRED)
 find_program(CMAKE_CXX_COMPILER NAMES ${HIDLIST_MINGW_TRIPLET}-g++-${HIDLIST_MINGW_THREADS} REQUIRED)

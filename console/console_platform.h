@@ -1,13 +1,13 @@
 // The operations of the console platform as the channel and the fatal report
 // use them, with the platform's names and conventions. One backend per
-// platform implements ConsolePlatform; tests use a recording fake.
+// platform implements ConsolePlatform.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "device_api/win_types.h"
+#include "vocabulary/win_types.h"
 
 namespace hidlist {
 
@@ -27,8 +27,8 @@ inline constexpr UINT CP_UTF8 = 65001;
 // Where a code position lies: the file name of the module that holds it,
 // without its directory, and the position's offset from the module's start.
 struct ModuleLocation {
-  std::string Name;
-  std::uintptr_t Offset = 0;
+  std::string name;
+  std::uintptr_t offset = 0;
 };
 
 class ConsolePlatform {

@@ -8,8 +8,6 @@
 #include <memory>
 #include <string>
 
-#include "console/code_page.h"
-
 // After the project's headers: windows.h defines several of their names as
 // macros with the same values.
 #ifndef WIN32_LEAN_AND_MEAN
@@ -43,19 +41,23 @@ constexpr int LocaleAnswerArea = 7;
 #endif
 }
 
+// On the NT family from Windows 2000 on, the thread's ANSI code page. Before
+// that, the default ANSI code page of the thread's locale, as the decimal
+// number the locale gives in a 7-byte area, and 0 when it gives none.
 UINT ChooseCodePageOfThisSystem() {
   const ::DWORD version = PlatformVersion();
-  if (!NeedsLocaleCodePage(version)) return ChooseNarrowCodePage(version, nullptr);
+  if ((version & 0x80000000u) == 0 && (version & 0xFFu) >= 5) return CP_THREAD_ACP;
   char area[LocaleAnswerArea] = {};
-  const int written =
-      ::GetLocaleInfoA(::GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE, area, LocaleAnswerArea);
-  if (written <= 0) return ChooseNarrowCodePage(version, nullptr);
-  // The answer ends with its NUL inside the area; the copy makes sure of it.
-  const void* nul = std::memchr(area, '\0', sizeof area);
-  const std::size_t length =
-      nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - area) : sizeof area;
-  const std::string answer(area, length);
-  return ChooseNarrowCodePage(version, answer.c_str());
+  if (::GetLocaleInfoA(::GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE, area, LocaleAnswerArea) <=
+      0) {
+    return 0;
+  }
+  UINT code_page = 0;
+  for (const char* digit = area; digit < area + LocaleAnswerArea && *digit != '\0'; ++digit) {
+    if (*digit < '0' || *digit > '9') return 0;
+    code_page = code_page * 10 + static_cast<UINT>(*digit - '0');
+  }
+  return code_page;
 }
 
 // The file name after the last backslash of a module path.
@@ -123,8 +125,8 @@ class Win32ConsolePlatform final : public ConsolePlatform {
     // an absolute address.
     if (path.empty()) path = ModulePath(nullptr);
     ModuleLocation location;
-    location.Name = FileNameOf(path.c_str());
-    location.Offset = address >= base ? address - base : address;
+    location.name = FileNameOf(path.c_str());
+    location.offset = address >= base ? address - base : address;
     return location;
   }
 

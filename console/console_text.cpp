@@ -19,8 +19,7 @@ constexpr unsigned char EndOfFileMark = 26;  // Ctrl+Z
 // than any code page needs, so a conversion never fails for want of room.
 constexpr int ConversionArea = 4095;
 
-}  // namespace
-
+// The message for an I/O error code: the table's text, else "I/O error N".
 std::string IoErrorMessage(std::int32_t code) {
   switch (code) {
     case 2:
@@ -44,6 +43,8 @@ std::string IoErrorMessage(std::int32_t code) {
     }
   }
 }
+
+}  // namespace
 
 IoFailure::IoFailure(std::int32_t code, const void* position)
     : code_(code), message_(IoErrorMessage(code)), position_(position) {}

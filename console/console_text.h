@@ -20,7 +20,7 @@
 #include <string_view>
 
 #include "console/console_platform.h"
-#include "console/portability.h"
+#include "vocabulary/portability.h"
 
 namespace hidlist {
 
@@ -42,9 +42,6 @@ class IoFailure : public std::exception {
   std::string message_;
   const void* position_;
 };
-
-// The message for an I/O error code: the table's text, else "I/O error N".
-std::string IoErrorMessage(std::int32_t code);
 
 // Upper-case hexadecimal digits of value, padded with zeros to at least
 // digits characters; a digit count above 32 counts as 0. Never cut.
@@ -74,8 +71,6 @@ class ConsoleText {
   void FlushOutput();
   // At the very end of the run: FlushOutput, with any failure ignored.
   void FinishOutput();
-
-  std::int32_t PendingError() const { return pending_error_; }
 
  private:
   // Out of line and never returning, so that no caller can tail-call it:

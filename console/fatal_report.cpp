@@ -4,30 +4,43 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <string_view>
 #include <typeinfo>
-
-#if __has_include(<cxxabi.h>)
-#include <cxxabi.h>
-
-#include <cstdlib>
-#endif
 
 namespace hidlist {
 
 namespace {
 
-std::string DemangledName(const std::type_info& type) {
-#if __has_include(<cxxabi.h>)
-  int status = 0;
-  char* name = abi::__cxa_demangle(type.name(), nullptr, nullptr, &status);
-  if (status == 0 && name != nullptr) {
-    std::string text = name;
-    std::free(name);
-    return text;
+// A failure that left the run.
+struct FatalFailure {
+  std::string class_name;
+  std::string message;
+  const void* position = nullptr;  // where it arose; null when unknown
+};
+
+// The readable name of a type from the name the Itanium C++ ABI gives it, as
+// GCC and Clang do: St13runtime_error is std::runtime_error and
+// N7hidlist4FailE hidlist::Fail. Any other form is kept as it is.
+std::string TypeName(const char* mangled) {
+  std::string_view rest = mangled;
+  if (rest.starts_with('N') && rest.ends_with('E')) rest = rest.substr(1, rest.size() - 2);
+  std::string name;
+  if (rest.starts_with("St")) {
+    name = "std";
+    rest.remove_prefix(2);
   }
-  std::free(name);
-#endif
-  return type.name();
+  while (!rest.empty()) {
+    std::size_t length = 0;
+    std::size_t digits = 0;
+    while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') {
+      length = length * 10 + static_cast<std::size_t>(rest[digits++] - '0');
+    }
+    if (digits == 0 || length == 0 || length > rest.size() - digits) return mangled;
+    name += name.empty() ? "" : "::";
+    name += rest.substr(digits, length);
+    rest.remove_prefix(digits + length);
+  }
+  return name.empty() ? mangled : name;
 }
 
 FatalFailure Describe(const IoFailure& failure) {
@@ -40,7 +53,8 @@ void WriteAll(ConsolePlatform& platform, HANDLE handle, const char* bytes, std::
   platform.WriteFile(handle, bytes, static_cast<DWORD>(count), &written);
 }
 
-}  // namespace
+// The report buffer holds 1023 characters and the NUL; longer reports are cut.
+constexpr std::size_t ReportBufferSize = 1024;
 
 std::string FormatFatalReport(const std::string& class_name, const std::string& module,
                               std::uint32_t offset, const std::string& message) {
@@ -53,12 +67,14 @@ std::string FormatFatalReport(const std::string& class_name, const std::string& 
   return std::string(report, std::strlen(report));
 }
 
+// Writes out standard output's buffer, then the report and CR LF to standard
+// error, and returns the exit status, 1.
 int ReportFatal(FatalFailure failure, ConsoleText& console, ConsolePlatform& platform) {
   std::string report;
   for (;;) {
-    const ModuleLocation module = platform.LocateModule(failure.Position);
-    report = FormatFatalReport(failure.ClassName, module.Name,
-                               static_cast<std::uint32_t>(module.Offset), failure.Message);
+    const ModuleLocation module = platform.LocateModule(failure.position);
+    report = FormatFatalReport(failure.class_name, module.name,
+                               static_cast<std::uint32_t>(module.offset), failure.message);
     // Everything printed before the failure goes before the report. A failed
     // write-out empties the buffer, so the second pass has nothing to write.
     try {
@@ -81,6 +97,8 @@ int ReportFatal(FatalFailure failure, ConsoleText& console, ConsolePlatform& pla
   return 1;
 }
 
+}  // namespace
+
 int RunGuarded(ConsoleText& console, ConsolePlatform& platform, const std::function<void()>& run) {
   FatalFailure failure;
   try {
@@ -95,7 +113,7 @@ int RunGuarded(ConsoleText& console, ConsolePlatform& platform, const std::funct
     failure = Describe(io_failure);
   } catch (const std::exception& other) {
     if (platform.IsDebuggerPresent()) throw;
-    failure = {DemangledName(typeid(other)), other.what(), nullptr};
+    failure = {TypeName(typeid(other).name()), other.what(), nullptr};
   } catch (...) {
     if (platform.IsDebuggerPresent()) throw;
     failure = {"Exception", "Unknown exception", nullptr};

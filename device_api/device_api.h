@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "device_api/win_types.h"
+#include "vocabulary/win_types.h"
 
 namespace hidlist {
 
@@ -94,9 +94,6 @@ class DeviceApi {
                                              ULONG BufferLength) = 0;
   virtual BOOLEAN HidD_GetProductString(HANDLE HidDeviceObject, void* Buffer,
                                         ULONG BufferLength) = 0;
-
-  // The error code of the most recent failed operation.
-  virtual DWORD GetLastError() = 0;
 };
 
 // The platform's device service, as the shipped program uses it.

@@ -8,8 +8,8 @@
 
 namespace hidlist {
 
-// root is the folder that holds sys/ and dev/: "/" for the program; tests
-// point it at a tree of their own.
-std::unique_ptr<DeviceApi> OpenLinuxDeviceApi(std::string root);
+// The service over the tree at root, the folder that holds sys/ and dev/:
+// "/" for the program (OpenDeviceApi); tests hand it a tree of their own.
+std::unique_ptr<DeviceApi> OpenDeviceApiAt(std::string root);
 
 }  // namespace hidlist

@@ -145,8 +145,6 @@ class Win32DeviceApi final : public DeviceApi {
   BOOLEAN HidD_GetProductString(HANDLE HidDeviceObject, void* Buffer, ULONG BufferLength) override {
     return ::HidD_GetProductString(HidDeviceObject, Buffer, BufferLength);
   }
-
-  DWORD GetLastError() override { return static_cast<DWORD>(::GetLastError()); }
 };
 
 }  // namespace

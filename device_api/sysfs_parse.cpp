@@ -11,59 +11,11 @@ std::optional<unsigned> HexDigit(char c) {
   return std::nullopt;
 }
 
-// A non-empty run of at most eight hex digits.
-std::optional<std::uint32_t> ParseHexField(std::string_view field) {
-  if (field.empty() || field.size() > 8) return std::nullopt;
+// A non-empty run of hex digits worth at most 0xFFFF.
+std::optional<std::uint16_t> ParseHex16(std::string_view digits) {
+  if (digits.empty()) return std::nullopt;
   std::uint32_t value = 0;
-  for (char c : field) {
-    const auto digit = HexDigit(c);
-    if (!digit) return std::nullopt;
-    value = (value << 4) | *digit;
-  }
-  return value;
-}
-
-}  // namespace
-
-std::vector<UeventEntry> ParseUevent(std::string_view text) {
-  std::vector<UeventEntry> entries;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    const std::string_view line = text.substr(0, end);
-    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-    const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos) continue;
-    entries.push_back({line.substr(0, equals), line.substr(equals + 1)});
-  }
-  return entries;
-}
-
-std::optional<std::string_view> FindUeventValue(std::string_view text, std::string_view key) {
-  for (const UeventEntry& entry : ParseUevent(text)) {
-    if (entry.Key == key) return entry.Value;
-  }
-  return std::nullopt;
-}
-
-std::optional<HidId> ParseHidId(std::string_view value) {
-  const std::size_t first = value.find(':');
-  if (first == std::string_view::npos) return std::nullopt;
-  const std::size_t second = value.find(':', first + 1);
-  if (second == std::string_view::npos) return std::nullopt;
-  const auto bus = ParseHexField(value.substr(0, first));
-  const auto vendor = ParseHexField(value.substr(first + 1, second - first - 1));
-  // A third ':' makes this field fail as hex.
-  const auto product = ParseHexField(value.substr(second + 1));
-  if (!bus || !vendor || !product || *bus > 0xFFFF) return std::nullopt;
-  return HidId{static_cast<std::uint16_t>(*bus), static_cast<std::uint16_t>(*vendor & 0xFFFF),
-               static_cast<std::uint16_t>(*product & 0xFFFF)};
-}
-
-std::optional<std::uint16_t> ParseHexAttribute(std::string_view text) {
-  text = TrimOneNewline(text);
-  if (text.empty()) return std::nullopt;
-  std::uint32_t value = 0;
-  for (char c : text) {
+  for (char c : digits) {
     const auto digit = HexDigit(c);
     if (!digit) return std::nullopt;
     value = (value << 4) | *digit;
@@ -72,22 +24,68 @@ std::optional<std::uint16_t> ParseHexAttribute(std::string_view text) {
   return static_cast<std::uint16_t>(value);
 }
 
+std::string_view Parent(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? std::string_view{} : path.substr(0, slash);
+}
+
+std::string_view Name(std::string_view path) { return path.substr(path.rfind('/') + 1); }
+
+}  // namespace
+
+std::optional<std::string_view> FindUeventValue(std::string_view text, std::string_view key) {
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    if (line.size() > key.size() && line.starts_with(key) && line[key.size()] == '=') {
+      return line.substr(key.size() + 1);
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<HidId> ParseHidFolderName(std::string_view name) {
+  if (name.size() < 16 || name[4] != ':' || name[9] != ':' || name[14] != '.') return std::nullopt;
+  const auto bus = ParseHex16(name.substr(0, 4));
+  const auto vendor = ParseHex16(name.substr(5, 4));
+  const auto product = ParseHex16(name.substr(10, 4));
+  for (char c : name.substr(15)) {
+    if (!HexDigit(c)) return std::nullopt;
+  }
+  if (!bus || !vendor || !product) return std::nullopt;
+  return HidId{*bus, *vendor, *product};
+}
+
+std::optional<std::string_view> UsbDeviceOf(std::string_view hid_folder) {
+  std::string_view path = Parent(hid_folder);
+  while (ParseHidFolderName(Name(path))) path = Parent(path);
+  const std::string_view device = Parent(path);
+  const std::string_view device_name = Name(device);
+  // Nothing at or above sys/devices itself is a device.
+  if (device.size() <= std::string_view("sys/devices").size()) return std::nullopt;
+  const std::string_view interface = Name(path);
+  if (interface.size() <= device_name.size() || !interface.starts_with(device_name) ||
+      interface[device_name.size()] != ':') {
+    return std::nullopt;
+  }
+  return device;
+}
+
+std::optional<std::uint16_t> ParseHexAttribute(std::string_view text) {
+  return ParseHex16(TrimOneNewline(text));
+}
+
 std::optional<std::uint32_t> ParseNumberedName(std::string_view name, std::string_view prefix) {
-  if (name.substr(0, prefix.size()) != prefix) return std::nullopt;
-  const std::string_view digits = name.substr(prefix.size());
-  if (digits.empty()) return std::nullopt;
+  if (!name.starts_with(prefix) || name.size() == prefix.size()) return std::nullopt;
   std::uint32_t value = 0;
-  for (char c : digits) {
+  for (char c : name.substr(prefix.size())) {
     if (c < '0' || c > '9') return std::nullopt;
     const auto digit = static_cast<std::uint32_t>(c - '0');
     if (value > (UINT32_MAX - digit) / 10) return std::nullopt;
     value = value * 10 + digit;
   }
   return value;
-}
-
-std::optional<std::uint32_t> ParseHidrawNumber(std::string_view name) {
-  return ParseNumberedName(name, "hidraw");
 }
 
 std::string_view TrimOneNewline(std::string_view text) {

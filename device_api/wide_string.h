@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "device_api/win_types.h"
+#include "vocabulary/win_types.h"
 
 namespace hidlist {
 

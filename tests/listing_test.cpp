@@ -1,332 +1,417 @@
-// The listing against the fake device service: whole runs byte for byte, the
-// exact calls it makes, and device data we do not control, as a cheap or
-// hostile gadget hands it over.
-#include "listing/listing.h"
-
+// The listing and the console channel over a fake console, for what no real
+// stream can show: the write pattern on a console, the order of the calls,
+// failures in the middle of a statement. The devices are the Linux service
+// over a case's tree, with the quirks of a Windows platform added where a
+// tree cannot give them.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <algorithm>
-#include <cstdint>
-#include <string>
-#include <vector>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <set>
+#include <stdexcept>
 
-#include "tests/support/fake_console.h"
-#include "tests/support/fake_device_api.h"
+#include "console/fatal_report.h"
+#include "device_api/device_api_linux.h"
+#include "listing/listing.h"
 
 namespace hidlist {
 namespace {
 
-using testing::Device;
-using testing::FakeConsole;
-using testing::FakeDeviceApi;
-using testing::FakeInterface;
-using Strings = std::vector<std::string>;
+using Log = std::vector<std::string>;
 
-const std::string Prompt = "Press ENTER to return.........\r\n";
-const std::string NoSystemName = "Could not find the system name for this HID device\r\n";
-const std::string Unopenable = "System input HID detected\r\n";
-const std::string Bad = "\xEF\xBF\xBD";  // U+FFFD, the fake's default character
+const HANDLE Output = reinterpret_cast<HANDLE>(1);
+const HANDLE Input = reinterpret_cast<HANDLE>(2);
+const HANDLE Error = reinterpret_cast<HANDLE>(3);
+const HANDLE OfUnknownType = reinterpret_cast<HANDLE>(4);
 
-// The five lines of a device that opens.
-std::string Report(const std::string& vid, const std::string& manufacturer, const std::string& pid,
-                   const std::string& product, const std::string& version) {
-  return "VID: " + vid + "\r\n" + manufacturer + "\r\nPID: " + pid + "\r\n" + product +
-         "\r\nVersionNumber:" + version + "\r\n";
-}
+// Standard streams as a test sets them up. Everything that reaches them is
+// logged in order: the bytes of each write to standard output, and marks for
+// the rest ("<read>", "<close>", "<error>" and the bytes written there).
+class FakeConsole final : public ConsolePlatform {
+ public:
+  explicit FakeConsole(Log& log) : log_(log) {}
 
-struct Machine {
-  FakeDeviceApi devices;
-  FakeConsole console;
+  DWORD output_type = FILE_TYPE_DISK;
+  std::vector<HANDLE> outputs = {Output};  // GetStdHandle's answers in turn, the last repeated
+  HANDLE input = Input;
+  std::vector<std::string> reads = {"\r\n"};  // what each ReadFile gives, then nothing
+  DWORD read_error = 0;                       // then this failure, when not 0
+  std::map<int, DWORD> write_errors;          // the Nth write to standard output fails so
 
-  // The whole run's output; every handle opened was closed, once.
-  std::string Listing(DWORD file_type = FILE_TYPE_CHAR) {
-    console.Output.FileType = file_type;
-    ConsoleText text(console);
-    RunListing(devices, text);
-    text.FinishOutput();
-    EXPECT_EQ(devices.OpenHandles(), 0u);
-    EXPECT_EQ(devices.BadCloses(), 0);
-    return console.Output.Text();
+  HANDLE GetStdHandle(DWORD which) override {
+    if (which == STD_INPUT_HANDLE) return input;
+    if (which == STD_ERROR_HANDLE) return Error;
+    return outputs[std::min(opens_++, outputs.size() - 1)];
   }
+  DWORD GetFileType(HANDLE handle) override {
+    return handle == Output ? output_type : FILE_TYPE_UNKNOWN;
+  }
+  BOOL CloseHandle(HANDLE) override {
+    log_.push_back("<close>");
+    return 1;
+  }
+  BOOL WriteFile(HANDLE handle, const void* bytes, DWORD count, DWORD* written) override {
+    const std::string text(static_cast<const char*>(bytes), count);
+    log_.push_back(handle == Error ? "<error>" + text : text);
+    const auto failure = write_errors.find(handle == Error ? 0 : ++writes_);
+    if (failure != write_errors.end()) return Fail(failure->second);
+    *written = count;
+    return 1;
+  }
+  BOOL ReadFile(HANDLE, void* buffer, DWORD size, DWORD* count) override {
+    log_.push_back("<read>");
+    *count = 0;
+    if (reads_ == reads.size()) return read_error != 0 ? Fail(read_error) : 1;
+    const std::string& chunk = reads[reads_++];
+    *count = std::min<DWORD>(size, static_cast<DWORD>(chunk.size()));
+    std::memcpy(buffer, chunk.data(), *count);
+    return 1;
+  }
+  DWORD GetLastError() override { return last_error_; }
+  UINT NarrowCodePage() override { return 20127; }
+  // US-ASCII without a default character: other units give no bytes.
+  int WideCharToMultiByte(UINT, DWORD, const char16_t* unit, int, char* bytes, int) override {
+    bytes[0] = static_cast<char>(*unit);
+    return *unit < 0x80 ? 1 : 0;
+  }
+  ModuleLocation LocateModule(const void* position) override {
+    return {"hidlist", position != nullptr ? 0x1234u : 0u};
+  }
+  void CharToOemA(char*) override {}
+  bool IsDebuggerPresent() override { return false; }
+
+ private:
+  BOOL Fail(DWORD code) {
+    last_error_ = code;
+    return 0;
+  }
+
+  Log& log_;
+  std::size_t opens_ = 0;
+  std::size_t reads_ = 0;
+  int writes_ = 0;
+  DWORD last_error_ = 0;
 };
 
-TEST(Listing, MachineWithEveryOutcomeByteForByte) {
-  Machine run;
-  run.devices.Interfaces[0] =
-      Device("\\\\?\\hid#vid_046d&pid_c52b", 0x046D, 0xC52B, 0x1211, u"Logitech", u"USB Receiver");
-  run.devices.Interfaces[1].Path = "\\\\?\\hid#keyboard";
-  run.devices.Interfaces[1].OpenFails = true;
-  run.devices.Interfaces[3].PathFails = true;
-  // The attribute query fails after a device whose query succeeded; an empty
-  // manufacturer and a product query that fails.
-  run.devices.Interfaces[4] = Device("dev4", 0x1111, 0x2222, 0x3333, u"", std::nullopt);
-  run.devices.Interfaces[4].AttributesFail = true;
-  run.devices.Interfaces[19] = Device("dev19", 0x1050, 0x0407, 0x0526, u"Yubico", u"YubiKey");
-  run.devices.Interfaces[20] = Device("dev20", 1, 2, 3, u"Never", u"Listed");
-  run.console.InputChunks = {"\r\n"};
+// The Linux device service over a tree, with what only a fake can give: an
+// index whose interface is missing, a probe that reports another size or
+// none, a failure of another kind. It logs the release of the set and of
+// each device ("<destroy>", "<closed>").
+class Devices final : public DeviceApi {
+ public:
+  Devices(const std::string& root, Log& log) : real_(OpenDeviceApiAt(root)), log_(log) {}
 
-  EXPECT_EQ(run.Listing(), Report("046D", "Logitech", "C52B", "USB Receiver", "1211") + Unopenable +
-                               NoSystemName + Report("0000", "", "0000", "", "0000") +
-                               Report("1050", "Yubico", "0407", "YubiKey", "0526") + Prompt);
-  EXPECT_EQ(run.devices.Opened.size(), 3u);
-  EXPECT_EQ(run.devices.SetsDestroyed, 1);
-  EXPECT_EQ(run.console.ReadCalls, 1);
-}
+  std::set<DWORD> missing;
+  std::map<DWORD, DWORD> probes;  // at an index, the size the probe reports (0: none)
+  std::string failure;            // when set, the attribute query throws it
 
-TEST(Listing, OneWritePerStatementAndUnitOnAConsoleAndOneAtTheEndOtherwise) {
-  const FakeInterface device = Device("d", 1, 2, 3, u"Ab", u"\u00E9\U0001F600");
-  const std::string listing = Report("0001", "Ab", "0002", "\xC3\xA9" + Bad + Bad, "0003") + Prompt;
-  for (DWORD type : {FILE_TYPE_CHAR, FILE_TYPE_DISK, FILE_TYPE_PIPE}) {
-    Machine run;
-    run.devices.Interfaces[0] = device;
-    EXPECT_EQ(run.Listing(type), listing);
-    if (type == FILE_TYPE_CHAR) {
-      EXPECT_EQ(run.console.Output.Writes,
-                (Strings{"VID: 0001\r\n", "A", "b", "\r\n", "PID: 0002\r\n", "\xC3\xA9",
-                         // Each half of the surrogate pair is converted by itself.
-                         Bad, Bad, "\r\n", "VersionNumber:0003\r\n", Prompt}));
-    } else {
-      // Less than 128 bytes: the prompt is still in the buffer while the
-      // program waits, and all is written at the end.
-      EXPECT_EQ(run.console.Output.Writes, Strings{listing});
-      const Strings& calls = run.console.Calls;
-      ASSERT_GE(calls.size(), 2u);
-      EXPECT_EQ(calls[calls.size() - 2].rfind("ReadFile(", 0), 0u);
+  void HidD_GetHidGuid(GUID* guid) override { real_->HidD_GetHidGuid(guid); }
+  HDEVINFO SetupDiGetClassDevsA(const GUID* guid, const char* enumerator, HWND parent,
+                                DWORD flags) override {
+    return real_->SetupDiGetClassDevsA(guid, enumerator, parent, flags);
+  }
+  BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, SP_DEVINFO_DATA* info, const GUID* guid,
+                                   DWORD index, SP_DEVICE_INTERFACE_DATA* data) override {
+    index_ = index;
+    return missing.count(index) == 0 &&
+           real_->SetupDiEnumDeviceInterfaces(set, info, guid, index, data);
+  }
+  BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data,
+                                        SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail, DWORD size,
+                                        DWORD* required, SP_DEVINFO_DATA* info) override {
+    const auto probe = probes.find(index_);
+    if (detail != nullptr || probe == probes.end()) {
+      return real_->SetupDiGetDeviceInterfaceDetailA(set, data, detail, size, required, info);
     }
+    if (probe->second != 0) *required = probe->second;
+    return 0;
+  }
+  BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override {
+    log_.push_back("<destroy>");
+    return real_->SetupDiDestroyDeviceInfoList(set);
+  }
+  HANDLE CreateFileA(const char* path, DWORD access, DWORD share, void* security, DWORD disposition,
+                     DWORD flags, HANDLE templ) override {
+    return real_->CreateFileA(path, access, share, security, disposition, flags, templ);
+  }
+  BOOL CloseHandle(HANDLE handle) override {
+    log_.push_back("<closed>");
+    return real_->CloseHandle(handle);
+  }
+  BOOLEAN HidD_GetAttributes(HANDLE handle, HIDD_ATTRIBUTES* attributes) override {
+    if (!failure.empty()) throw std::runtime_error(failure);
+    return real_->HidD_GetAttributes(handle, attributes);
+  }
+  BOOLEAN HidD_GetManufacturerString(HANDLE handle, void* buffer, ULONG length) override {
+    return real_->HidD_GetManufacturerString(handle, buffer, length);
+  }
+  BOOLEAN HidD_GetProductString(HANDLE handle, void* buffer, ULONG length) override {
+    return real_->HidD_GetProductString(handle, buffer, length);
+  }
+
+ private:
+  std::unique_ptr<DeviceApi> real_;
+  Log& log_;
+  DWORD index_ = 0;
+};
+
+// The machine of a case file, built in a folder of its own; a long folder
+// name gives device paths longer than the detail record holds.
+class Tree {
+ public:
+  explicit Tree(const std::string& case_name, std::size_t name_length = 0) {
+    char folder[] = "/tmp/hidlist-tree-XXXXXX";
+    top_ = mkdtemp(folder);
+    root_ = top_ + "/" + std::string(name_length, 'r') + "/";
+    Shell("mkdir -p '" + root_ +
+          "' && " HIDLIST_SOURCE_DIR "/tests/tree.sh " HIDLIST_SOURCE_DIR "/tests/cases/" +
+          case_name + " '" + root_ + "'");
+  }
+  ~Tree() { Shell("rm -rf '" + top_ + "'"); }
+  const std::string& Root() const { return root_; }
+
+ private:
+  static void Shell(const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0); }
+  std::string top_;
+  std::string root_;
+};
+
+// A whole run, as the program makes it: its exit status.
+int RunOver(Devices& devices, FakeConsole& platform) {
+  ConsoleText console(platform);
+  return RunGuarded(console, platform, [&] { RunListing(devices, console); });
+}
+
+// What reached standard output, without the marks.
+std::string Written(const Log& log) {
+  std::string bytes;
+  for (const std::string& entry : log) {
+    if (!entry.starts_with('<')) bytes += entry;
+  }
+  return bytes;
+}
+
+const std::string Prompt = "Press ENTER to return.........\r\n";
+const std::string Pad = "VID: 0810\r\n\r\nPID: 0101\r\nPad\r\nVersionNumber:0000\r\n";
+const std::string Usb = "VID: 1209\r\nAb\r\nPID: 0001\r\n\r\nVersionNumber:0100\r\n";
+
+TEST(Listing, OnAConsoleEveryStatementAndUnitIsWrittenAtOnceAndTheSetReleasedBeforeThePrompt) {
+  Tree tree("pattern.case");
+  Log log;
+  Devices devices(tree.Root(), log);
+  FakeConsole platform(log);
+  platform.output_type = FILE_TYPE_CHAR;
+  EXPECT_EQ(RunOver(devices, platform), 0);
+  EXPECT_EQ(log, (Log{"VID: 1209\r\n",
+                      "A",
+                      "b",
+                      "\r\n",
+                      "PID: 0001\r\n",
+                      "\r\n",
+                      "VersionNumber:0100\r\n",
+                      "<closed>",
+                      "VID: 0810\r\n",
+                      "\r\n",
+                      "PID: 0101\r\n",
+                      "P",
+                      "a",
+                      "d",
+                      "\r\n",
+                      "VersionNumber:0000\r\n",
+                      "<closed>",
+                      "<destroy>",
+                      Prompt,
+                      "<read>"}));
+}
+
+TEST(Listing, ToAFileOrAPipeOutputGoesInBlocksOf128BytesAndTheRestAtTheEnd) {
+  Tree tree("pattern.case");
+  const std::string listing = Usb + Pad + Prompt;
+  ASSERT_EQ(listing.size(), 129u);
+  for (DWORD type : {FILE_TYPE_DISK, FILE_TYPE_PIPE}) {
+    Log log;
+    Devices devices(tree.Root(), log);
+    FakeConsole platform(log);
+    platform.output_type = type;
+    EXPECT_EQ(RunOver(devices, platform), 0);
+    EXPECT_EQ(log, (Log{"<closed>", "<closed>", "<destroy>", listing.substr(0, 128), "<read>",
+                        listing.substr(128)}));
   }
 }
 
-TEST(Listing, ExactCallsAndArguments) {
-  Machine run;
-  run.devices.Interfaces[2] = Device("path2", 1, 2, 3, u"M", u"P");
-  run.Listing();
-  const std::string cb_interface = std::to_string(sizeof(SP_DEVICE_INTERFACE_DATA));
-  const std::string cb_detail = std::to_string(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A));
-  const std::string needed = std::to_string(4 + 5 + 1);
-  Strings expected = {"HidD_GetHidGuid", "SetupDiGetClassDevsA(hid,null,null,0x12)"};
-  for (int index = 0; index < 20; ++index) {
-    expected.push_back("SetupDiEnumDeviceInterfaces(set,null,hid," + std::to_string(index) +
-                       ",cbSize=" + cb_interface + ")");
-    if (index != 2) continue;
-    expected.push_back("SetupDiGetDeviceInterfaceDetailA(set,index=2,null,0,size,null)");
-    expected.push_back("SetupDiGetDeviceInterfaceDetailA(set,index=2,cbSize=" + cb_detail + "," +
-                       needed + ",size,null)");
-    expected.push_back("CreateFileA(path2,0xc0000000,0x3,null,3,0,null)");
-    expected.push_back("HidD_GetAttributes(0x100,Size=0)");
-    expected.push_back("HidD_GetManufacturerString(0x100,256)");
-    expected.push_back("HidD_GetProductString(0x100,512)");
-    expected.push_back("CloseHandle(0x100)");
-  }
-  expected.push_back("SetupDiDestroyDeviceInfoList(set)");
-  EXPECT_EQ(run.devices.Calls, expected);
-}
-
-TEST(Listing, AttachFailureEndsWithoutPromptOrWait) {
-  for (bool null_handle : {false, true}) {
-    Machine run;
-    run.devices.ClassDevsFail = !null_handle;
-    run.devices.ClassDevsResult = nullptr;
-    EXPECT_EQ(run.Listing(), "Could not attach to PnP node\r\n");
-    EXPECT_EQ(run.console.ReadCalls, 0);
-    EXPECT_EQ(run.devices.SetsDestroyed, 0);
-    EXPECT_EQ(run.devices.Calls.size(), 2u);
-  }
-}
-
-TEST(Listing, ProbeThatWritesNoSizeLeavesThePreviousOne) {
-  Machine run;
-  // Index 0 has no size yet: its fetch is given 0 bytes and fails. Index 2
-  // fits in the size index 1 left; index 3 does not.
-  run.devices.Interfaces[0] = Device("a", 1, 1, 1, u"", u"");
-  run.devices.Interfaces[1] = Device("a-longer-path", 2, 2, 2, u"", u"");
-  run.devices.Interfaces[2] = Device("short", 3, 3, 3, u"", u"");
-  run.devices.Interfaces[3] = Device("much-longer-path-than-before", 4, 4, 4, u"", u"");
-  for (DWORD i : {0, 2, 3}) run.devices.Interfaces[i].ProbeWritesSize = false;
-  EXPECT_EQ(run.Listing(), NoSystemName + Report("0002", "", "0002", "", "0002") +
-                               Report("0003", "", "0003", "", "0003") + NoSystemName + Prompt);
-  EXPECT_EQ(run.devices.Calls[4], "SetupDiGetDeviceInterfaceDetailA(set,index=0,cbSize=" +
-                                      std::to_string(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) +
-                                      ",0,size,null)");
-}
-
-TEST(Listing, ConsoleFailureUnwindsReleasingTheSetAndTheHandle) {
-  Machine run;
-  run.devices.Interfaces[0] = Device("a", 1, 1, 1, u"Maker", u"P");
-  run.console.Output.FailWriteAt = 1;  // the manufacturer's first unit
-  run.console.Output.WriteError = ERROR_NO_DATA;
-  ConsoleText text(run.console);
-  try {
-    RunListing(run.devices, text);
-    FAIL() << "the failure did not leave the run";
-  } catch (const IoFailure& failure) {
-    EXPECT_EQ(failure.Code(), 232);
-  }
-  EXPECT_EQ(run.console.Output.Writes, (Strings{"VID: 0001\r\n", ""}));
-  EXPECT_EQ(run.devices.SetsDestroyed, 1);
-  EXPECT_EQ(run.devices.OpenHandles(), 0u);
-  EXPECT_EQ(run.console.ReadCalls, 0);
-}
-
-// A first device whose product fills the whole string buffer with 'x' and no
-// NUL, so that a later string that printed units its query did not cover
-// would show.
-FakeInterface BufferFiller() {
-  FakeInterface filler = Device("filler", 0xF111, 0xF222, 0xF333, std::nullopt,
-                                std::u16string(StringBufferUnits, u'x'));
-  filler.StringsWithoutNul = true;
-  return filler;
-}
-const std::string FillerReport =
-    Report("F111", "", "F222", std::string(StringBufferUnits, 'x'), "F333");
-
-TEST(HostileStrings, StringsEndAtTheUnitsTheirQueryCoveredWithOrWithoutANul) {
-  // The real queries write at most length / 2 units and the NUL only when it
-  // fits: 128 units for the manufacturer, 256 for the product. A device may
-  // also write no NUL at all. A failed query after them prints nothing.
-  struct Case {
-    std::size_t Manufacturer;
-    std::size_t Product;
-    bool WithoutNul;
-  };
-  std::vector<Case> cases = {{128, 256, true}, {300, 1000, true}};
-  for (std::size_t manufacturer : {0u, 1u, 127u, 128u, 129u, 300u}) {
-    for (std::size_t product : {0u, 255u, 256u, 257u, 1000u}) {
-      cases.push_back({manufacturer, product, false});
-    }
-  }
-  for (const Case& test : cases) {
-    SCOPED_TRACE(std::to_string(test.Manufacturer) + " " + std::to_string(test.Product) + " " +
-                 std::to_string(test.WithoutNul));
-    Machine run;
-    run.devices.Interfaces[0] = BufferFiller();
-    run.devices.Interfaces[1] = Device("d", 1, 2, 3, std::u16string(test.Manufacturer, u'm'),
-                                       std::u16string(test.Product, u'p'));
-    run.devices.Interfaces[1].StringsWithoutNul = test.WithoutNul;
-    run.devices.Interfaces[2] = Device("failing", 4, 5, 6, std::nullopt, std::nullopt);
-    EXPECT_EQ(
-        run.Listing(),
-        FillerReport +
-            Report("0001", std::string(std::min<std::size_t>(test.Manufacturer, 128), 'm'), "0002",
-                   std::string(std::min<std::size_t>(test.Product, 256), 'p'), "0003") +
-            Report("0004", "", "0005", "", "0006") + Prompt);
-  }
-}
-
-TEST(HostileStrings, EachUnitPrintsByItselfAndControlsAsTheDefaultCharacter) {
-  std::u16string cut(127, u'm');
-  cut += u"\xD83D\xDE00";
+TEST(Listing, QuirksOfThePlatform) {
   const struct {
-    std::u16string Manufacturer, Product;
-    std::string PrintedManufacturer, PrintedProduct;
+    const char* name;
+    std::function<void(Devices&)> setup;
+    std::size_t root_name_length;
+    std::string output;
   } cases[] = {
-      // A lone high half, a lone low half, a pair the wrong way round, and a
-      // high half at the end.
-      {u"A\xD800"
-       u"B\xDC00",
-       u"\xDC00\xD800"
-       u"C\xDBFF",
-       "A" + Bad + "B" + Bad, Bad + Bad + "C" + Bad},
-      // The 128-unit cut falls between the halves of a pair: the high half
-      // prints by itself, the low half not at all.
-      {cut, u"\xD83D\xDE00", std::string(127, 'm') + Bad, Bad + Bad},
-      // Noncharacters pass; a NUL inside ends the string.
-      {u"\xFFFF\xFFFE\xFDD0", std::u16string(u"ab\0cd", 5), "\xEF\xBF\xBF\xEF\xBF\xBE\xEF\xB7\x90",
-       "ab"},
-      // A line break that would forge a listing line, an escape sequence that
-      // would clear the screen, a tab, DEL and a C1 control.
-      {u"Evil\r\nVID: FFFF", u"\x1B[2J\tPad\x7F\x85!", "Evil" + Bad + Bad + "VID: FFFF",
-       Bad + "[2J" + Bad + "Pad" + Bad + Bad + "!"},
+      {"an index without an interface between two with one", [](Devices& d) { d.missing = {0}; }, 0,
+       Pad + Prompt},
+      {"a probe that reports less room than the path needs",
+       [](Devices& d) {
+         d.probes = {{0, 10}};
+       },
+       0, "Could not find the system name for this HID device\r\n" + Pad + Prompt},
+      {"a probe that reports no size",
+       [](Devices& d) {
+         d.probes = {{0, 0}};
+       },
+       0, "Could not find the system name for this HID device\r\n" + Pad + Prompt},
+      {"paths longer than the detail record", [](Devices&) {}, 250, Usb + Pad + Prompt},
   };
-  Machine run;
-  std::string expected;
-  for (DWORD i = 0; i < std::size(cases); ++i) {
-    run.devices.Interfaces[i] =
-        Device("d" + std::to_string(i), 1, 2, 3, cases[i].Manufacturer, cases[i].Product);
-    expected +=
-        Report("0001", cases[i].PrintedManufacturer, "0002", cases[i].PrintedProduct, "0003");
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    Tree tree("pattern.case", test.root_name_length);
+    Log log;
+    Devices devices(tree.Root(), log);
+    test.setup(devices);
+    FakeConsole platform(log);
+    EXPECT_EQ(RunOver(devices, platform), 0);
+    EXPECT_EQ(Written(log), test.output);
   }
-  EXPECT_EQ(run.Listing(), expected + Prompt);
 }
 
-TEST(HostileStrings, CharactersOutsideTheNarrowSetPrintAsTheDefaultCharacter) {
-  Machine run;
-  // A narrow set of ASCII alone, with '?' for everything else.
-  run.console.CodePage = 20127;
-  run.console.Convert = [](char16_t unit) {
-    return unit > 0x7F ? std::string("?") : std::string(1, static_cast<char>(unit));
+TEST(Listing, WithoutADeviceSetNothingIsReadAndTheRunEndsWell) {
+  Log log;
+  Devices devices("/nonexistent/", log);
+  FakeConsole platform(log);
+  platform.input = INVALID_HANDLE_VALUE;
+  EXPECT_EQ(RunOver(devices, platform), 0);
+  EXPECT_EQ(log, Log{"Could not attach to PnP node\r\n"});
+}
+
+std::string Report(const std::string& text) { return "<error>Exception " + text; }
+
+TEST(Listing, FailuresEndTheRunWithTheReport) {
+  const std::string io = "EInOutError in module hidlist at 00001234.\r\n";
+  const std::string other = "std::runtime_error in module hidlist at 00000000.\r\n";
+  const std::string listing = Usb + Pad + Prompt;
+  const struct {
+    const char* name;
+    std::function<void(FakeConsole&, Devices&)> setup;
+    Log log;  // from the first write on
+    int status;
+  } cases[] = {
+      {"a console write failing in the middle of a string",
+       [](FakeConsole& c, Devices&) {
+         c.output_type = FILE_TYPE_CHAR;
+         c.write_errors = {{2, ERROR_NO_DATA}};
+       },
+       {"VID: 1209\r\n", "A", "<closed>", "<destroy>", Report(io + "I/O error 232.\r\n"),
+        "<error>\r\n"},
+       1},
+      {"standard output of unknown type, closed once however often it is tried",
+       [](FakeConsole& c, Devices&) { c.outputs = {OfUnknownType}; },
+       {"<close>", "<closed>", "<destroy>", Report(io + "I/O error 105.\r\n"), "<error>\r\n"},
+       1},
+      {"two failures in one statement: the later one counts",
+       [](FakeConsole& c, Devices&) {
+         c.outputs = {OfUnknownType, Output};
+         c.output_type = FILE_TYPE_CHAR;
+         c.write_errors = {{1, ERROR_DISK_FULL}};
+       },
+       {"<close>", "1209\r\n", "<closed>", "<destroy>", Report(io + "I/O error 112.\r\n"),
+        "<error>\r\n"},
+       1},
+      {"standard input that cannot be opened",
+       [](FakeConsole& c, Devices&) { c.input = INVALID_HANDLE_VALUE; },
+       {"<closed>", "<closed>", "<destroy>", listing.substr(0, 128), listing.substr(128),
+        Report(io + "I/O error 104.\r\n"), "<error>\r\n"},
+       1},
+      {"a read failing: its message, with a full stop, after the listing",
+       [](FakeConsole& c, Devices&) {
+         c.reads = {};
+         c.read_error = ERROR_ACCESS_DENIED;
+       },
+       {"<closed>", "<closed>", "<destroy>", listing.substr(0, 128), "<read>", listing.substr(128),
+        Report(io + "File access denied.\r\n"), "<error>\r\n"},
+       1},
+      {"a read failing, then the write-out before the report: the write-out counts",
+       [](FakeConsole& c, Devices&) {
+         c.reads = {};
+         c.read_error = ERROR_ACCESS_DENIED;
+         c.write_errors = {{2, ERROR_DISK_FULL}};
+       },
+       {"<closed>", "<closed>", "<destroy>", listing.substr(0, 128), "<read>", listing.substr(128),
+        Report(io + "I/O error 112.\r\n"), "<error>\r\n"},
+       1},
+      {"the last write-out failing at the end of the run",
+       [](FakeConsole& c, Devices&) {
+         c.write_errors = {{2, ERROR_DISK_FULL}};
+       },
+       {"<closed>", "<closed>", "<destroy>", listing.substr(0, 128), "<read>", listing.substr(128),
+        Report(io + "I/O error 112.\r\n"), "<error>\r\n"},
+       1},
+      {"a pipe whose writer has gone is the end of the input",
+       [](FakeConsole& c, Devices&) {
+         c.reads = {};
+         c.read_error = ERROR_BROKEN_PIPE;
+       },
+       {"<closed>", "<closed>", "<destroy>", listing.substr(0, 128), "<read>", listing.substr(128)},
+       0},
+      {"a failure of another kind, whose message ends with a full stop",
+       [](FakeConsole&, Devices& d) { d.failure = "Broken."; },
+       {"<closed>", "<destroy>", Report(other + "Broken.\r\n"), "<error>\r\n"},
+       1},
+      {"a report longer than 1023 characters",
+       [](FakeConsole&, Devices& d) { d.failure = std::string(2000, 'x'); },
+       {"<closed>", "<destroy>", Report(other + std::string(2000, 'x')).substr(0, 7 + 1023),
+        "<error>\r\n"},
+       1},
   };
-  run.devices.Interfaces[0] = Device("a", 1, 2, 3, std::u16string(u"Caf\u00E9 \u4E2D\u6587 \xD800"),
-                                     std::u16string(u"\xD83D\xDE00 \xFFFF \u00A0x\u007F"));
-  EXPECT_EQ(run.Listing(), Report("0001", "Caf? ?? ?", "0002", "?? ? ?x?", "0003") + Prompt);
-  for (UINT page : run.console.ConversionCodePages) EXPECT_EQ(page, 20127u);
+  Tree tree("pattern.case");
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    Log log;
+    Devices devices(tree.Root(), log);
+    FakeConsole platform(log);
+    test.setup(platform, devices);
+    EXPECT_EQ(RunOver(devices, platform), test.status);
+    EXPECT_EQ(log, test.log);
+  }
 }
 
-TEST(HostilePaths, PathsOfEveryLengthAreListedAndPassedWhole) {
-  // A long path comes before and after a short one, so the detail buffer
-  // grows and shrinks within one run.
-  for (std::size_t length : {0u, 255u, 256u, 259u, 260u, 261u, 4096u}) {
-    SCOPED_TRACE(length);
-    Machine run;
-    const std::string path(length, 'p');
-    run.devices.Interfaces[0] = Device(path, 0x000A, 1, 1, u"A", u"a");
-    run.devices.Interfaces[1] = Device("short", 0x000B, 2, 2, u"B", u"b");
-    run.devices.Interfaces[2] = Device(path + "2", 0x000C, 3, 3, u"C", u"c");
-    EXPECT_EQ(run.Listing(), Report("000A", "A", "0001", "a", "0001") +
-                                 Report("000B", "B", "0002", "b", "0002") +
-                                 Report("000C", "C", "0003", "c", "0003") + Prompt);
-    Strings opened;
-    for (const std::string& call : run.devices.Calls) {
-      if (call.rfind("CreateFileA(", 0) == 0)
-        opened.push_back(call.substr(12, call.find(',') - 12));
+TEST(Channel, ALineEndsAtLfAtCrLfOrAtTheEndOfInputAndCtrlZIsTheEnd) {
+  const struct {
+    std::vector<std::string> reads;
+    std::vector<int> reads_after_each_line;  // of four ReadLine calls
+  } cases[] = {
+      {{"abc\r\n", "x\n"}, {1, 2, 3, 3}},
+      {{"ab\rcd\n"}, {1, 2, 2, 2}},           // a lone CR does not end a line
+      {{"ab\r", "\n", "x\n"}, {2, 3, 4, 4}},  // nor does it when its LF comes later
+      {{"ab\r", "x\n"}, {2, 3, 3, 3}},
+      {{"ab\r"}, {2, 2, 2, 2}},
+      {{"\n\n", "x"}, {1, 1, 3, 3}},
+      {{"a\x1A"
+        "b\n",
+        "c\n"},
+       {1, 1, 1, 1}},
+      {{}, {1, 1, 1, 1}},
+  };
+  for (const auto& test : cases) {
+    Log log;
+    FakeConsole platform(log);
+    platform.reads = test.reads;
+    ConsoleText console(platform);
+    std::vector<int> counts;
+    for (int line = 0; line < 4; ++line) {
+      console.ReadLine();
+      counts.push_back(static_cast<int>(log.size()));
     }
-    EXPECT_EQ(opened, (Strings{path, "short", path + "2"}));
+    EXPECT_EQ(counts, test.reads_after_each_line) << ::testing::PrintToString(test.reads);
   }
 }
 
-TEST(HostilePaths, PathLongerThanAnyWindowsPathIsNotFetched) {
-  Machine run;
-  run.devices.Interfaces[0] = Device(std::string(70000, 'p'), 1, 1, 1, u"A", u"a");
-  run.devices.Interfaces[1] = Device("after", 2, 2, 2, u"B", u"b");
-  EXPECT_EQ(run.Listing(), NoSystemName + Report("0002", "B", "0002", "b", "0002") + Prompt);
-  // The fetch was given no more than the record holds.
-  for (const std::string& call : run.devices.Calls) {
-    if (call.rfind("SetupDiGetDeviceInterfaceDetailA(set,index=0,cbSize", 0) == 0) {
-      EXPECT_NE(call.find("," + std::to_string(DetailRecordSize) + ","), std::string::npos) << call;
-    }
-  }
-}
-
-// Lists a machine with interfaces at the indices whose bits are set and
-// checks the whole output: the present indices below 20, in order. They are
-// of three kinds, so that a missing index (nothing printed) cannot pass for
-// a failing one (one line printed).
-void ExpectListingOfPresent(std::uint32_t present) {
-  Machine run;
-  std::string expected;
-  for (DWORD index = 0; index < 25; ++index) {
-    if ((present >> index & 1) == 0) continue;
-    FakeInterface& device = run.devices.Interfaces[index] =
-        Device("dev" + std::to_string(index), static_cast<USHORT>(index), 2, 3, u"M", u"P");
-    device.OpenFails = index % 3 == 1;
-    device.PathFails = index % 3 == 2;
-    if (index >= InterfaceScanLimit) continue;
-    expected += device.OpenFails   ? Unopenable
-                : device.PathFails ? NoSystemName
-                                   : Report(HexDigits(index, 4), "M", "0002", "P", "0003");
-  }
-  ASSERT_EQ(run.Listing(), expected + Prompt) << "present indices: 0x" << std::hex << present;
-  EXPECT_EQ(run.devices.SetsDestroyed, 1);
-}
-
-TEST(HostileIndices, EveryIndexMissingAloneAndEveryPairMissing) {
-  const std::uint32_t all = (1u << 25) - 1;
-  ExpectListingOfPresent(all);
-  ExpectListingOfPresent(0);
-  for (DWORD a = 0; a < 25; ++a) {
-    ExpectListingOfPresent(all & ~(1u << a));
-    ExpectListingOfPresent(1u << a);
-    for (DWORD b = a + 1; b < 25; ++b) ExpectListingOfPresent(all & ~(1u << a | 1u << b));
-  }
+TEST(Channel, HexDigits) {
+  EXPECT_EQ(HexDigits(0, 4), "0000");
+  EXPECT_EQ(HexDigits(0xABC, 4), "0ABC");
+  EXPECT_EQ(HexDigits(0x12345, 4), "12345");
+  EXPECT_EQ(HexDigits(0xFFFFFFFF, 0), "FFFFFFFF");
+  EXPECT_EQ(HexDigits(7, 33), "7");
 }
 
 }  // namespace

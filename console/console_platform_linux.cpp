@@ -1,0 +1,337 @@
+// The console platform on Linux: the standard streams as descriptors, the
+// locale's character set for the narrow text, and the fatal report's module
+// lookup through the dynamic loader. Failures are given Windows' error codes,
+// so that the channel's codes and messages are the same on every system.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <link.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "console/console_platform.h"
+
+namespace hidlist {
+
+namespace {
+
+// A handle is its descriptor plus one: descriptor 0 must not come out as the
+// null handle, which the channel takes as "no stream".
+constexpr std::uintptr_t HandleBias = 1;
+
+const iconv_t NoConverter = reinterpret_cast<iconv_t>(-1);
+
+// The Windows error code that means the same as errno value error.
+DWORD WindowsErrorFromErrno(int error) {
+  switch (error) {
+    case EPIPE:
+      return ERROR_NO_DATA;
+    case ENOSPC:
+    case EDQUOT:
+      return ERROR_DISK_FULL;
+    case EBADF:
+      return ERROR_INVALID_HANDLE;
+    case EACCES:
+    case EPERM:
+      return ERROR_ACCESS_DENIED;
+    case EISDIR:
+      // What ReadFile on a folder gives on Windows.
+      return ERROR_INVALID_FUNCTION;
+    case EINVAL:
+      return ERROR_INVALID_PARAMETER;
+    case EIO:
+      return ERROR_IO_DEVICE;
+    case EFBIG:
+      return ERROR_FILE_TOO_LARGE;
+    case ENXIO:
+    case ENODEV:
+      return ERROR_DEVICE_NOT_CONNECTED;
+    case ECONNRESET:
+      // The peer went away: Windows' broken pipe.
+      return ERROR_BROKEN_PIPE;
+    default:
+      return ERROR_GEN_FAILURE;
+  }
+}
+
+HANDLE HandleFromDescriptor(int fd) {
+  return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(fd) + HandleBias);
+}
+
+int DescriptorFromHandle(HANDLE handle) {
+  const auto value = reinterpret_cast<std::uintptr_t>(handle);
+  if (value < HandleBias || value - HandleBias > static_cast<std::uintptr_t>(INT_MAX)) return -1;
+  return static_cast<int>(value - HandleBias);
+}
+
+bool IsDescriptorOpen(int fd) { return fcntl(fd, F_GETFD) != -1; }
+
+// One UTF-16 unit taken by itself, in UTF-8. A surrogate half can never be
+// completed by a later unit here, so it becomes U+FFFD, as
+// WideCharToMultiByte(CP_UTF8) does with a lone half.
+int EncodeUnitAsUtf8(char16_t unit, char* out) {
+  if (unit >= 0xD800 && unit <= 0xDFFF) unit = 0xFFFD;
+  if (unit < 0x80) {
+    out[0] = static_cast<char>(unit);
+    return 1;
+  }
+  if (unit < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (unit >> 6));
+    out[1] = static_cast<char>(0x80 | (unit & 0x3F));
+    return 2;
+  }
+  out[0] = static_cast<char>(0xE0 | (unit >> 12));
+  out[1] = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+  out[2] = static_cast<char>(0x80 | (unit & 0x3F));
+  return 3;
+}
+
+// Blocks until fd is ready for events. A descriptor may come inherited
+// non-blocking, and its EAGAIN is not a failure of the stream.
+int WaitUntilReady(int fd, short events) {
+  pollfd entry{fd, events, 0};
+  while (poll(&entry, 1, -1) == -1) {
+    if (errno != EINTR) return errno;
+  }
+  return 0;
+}
+
+// Fills each of descriptors 0, 1 and 2 that is closed, so that no file opened
+// later takes its number: with standard output closed, the listing would
+// otherwise be written into the first device node opened. Returns the
+// descriptors that were closed, which stay closed to the program.
+std::vector<int> ReserveClosedStandardDescriptors() {
+  std::vector<int> closed;
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (!IsDescriptorOpen(fd)) closed.push_back(fd);
+  }
+  for (int fd : closed) {
+    // Without /dev/null (a bare chroot) the lowest free number is taken by
+    // whatever else opens; a pipe end serves as well.
+    int placeholder = open("/dev/null", O_RDWR);
+    if (placeholder < 0) {
+      int ends[2];
+      if (pipe(ends) != 0) continue;
+      close(ends[1]);
+      placeholder = ends[0];
+    }
+    if (placeholder != fd) {
+      dup2(placeholder, fd);
+      close(placeholder);
+    }
+  }
+  return closed;
+}
+
+class LinuxConsolePlatform final : public ConsolePlatform {
+ public:
+  explicit LinuxConsolePlatform(std::vector<int> closed_at_start)
+      : closed_to_program_(std::move(closed_at_start)), charset_(nl_langinfo(CODESET)) {
+    // glibc names every UTF-8 locale's charset so.
+    code_page_ = charset_ == "UTF-8" ? CP_UTF8 : CP_ACP;
+  }
+
+  ~LinuxConsolePlatform() override {
+    if (converter_ != NoConverter) iconv_close(converter_);
+  }
+
+  LinuxConsolePlatform(const LinuxConsolePlatform&) = delete;
+  LinuxConsolePlatform& operator=(const LinuxConsolePlatform&) = delete;
+
+  HANDLE GetStdHandle(DWORD nStdHandle) override {
+    const int fd = nStdHandle == STD_INPUT_HANDLE    ? STDIN_FILENO
+                   : nStdHandle == STD_OUTPUT_HANDLE ? STDOUT_FILENO
+                                                     : STDERR_FILENO;
+    if (IsClosedToProgram(fd)) {
+      last_error_ = ERROR_INVALID_HANDLE;
+      return INVALID_HANDLE_VALUE;
+    }
+    return HandleFromDescriptor(fd);
+  }
+
+  DWORD GetFileType(HANDLE hFile) override {
+    struct stat status;
+    if (fstat(UsableDescriptor(hFile), &status) != 0) {
+      last_error_ = WindowsErrorFromErrno(errno);
+      return FILE_TYPE_UNKNOWN;
+    }
+    if (S_ISCHR(status.st_mode)) return FILE_TYPE_CHAR;
+    if (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) return FILE_TYPE_PIPE;
+    return FILE_TYPE_DISK;
+  }
+
+  // The channel closes only its standard output. The descriptor stays open,
+  // so that its slot stays filled for the same reason as at the start; it is
+  // closed to the program only.
+  BOOL CloseHandle(HANDLE hObject) override {
+    const int fd = UsableDescriptor(hObject);
+    if (fd < 0) return Fail(ERROR_INVALID_HANDLE);
+    closed_to_program_.push_back(fd);
+    return 1;
+  }
+
+  BOOL WriteFile(HANDLE hFile, const void* lpBuffer, DWORD nNumberOfBytesToWrite,
+                 DWORD* lpNumberOfBytesWritten) override {
+    *lpNumberOfBytesWritten = 0;
+    const int fd = UsableDescriptor(hFile);
+    const char* next = static_cast<const char*>(lpBuffer);
+    DWORD written = 0;
+    while (written < nNumberOfBytesToWrite) {
+      const ssize_t count = write(fd, next + written, nNumberOfBytesToWrite - written);
+      if (count > 0) {
+        written += static_cast<DWORD>(count);
+        *lpNumberOfBytesWritten = written;
+        continue;
+      }
+      if (count == 0) return Fail(ERROR_GEN_FAILURE);
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN) {
+        const int error = WaitUntilReady(fd, POLLOUT);
+        if (error != 0) return Fail(WindowsErrorFromErrno(error));
+        continue;
+      }
+      return Fail(WindowsErrorFromErrno(errno));
+    }
+    return 1;
+  }
+
+  BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead,
+                DWORD* lpNumberOfBytesRead) override {
+    *lpNumberOfBytesRead = 0;
+    const int fd = UsableDescriptor(hFile);
+    for (;;) {
+      const ssize_t count = read(fd, lpBuffer, nNumberOfBytesToRead);
+      if (count >= 0) {
+        *lpNumberOfBytesRead = static_cast<DWORD>(count);
+        return 1;
+      }
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN) {
+        const int error = WaitUntilReady(fd, POLLIN);
+        if (error != 0) return Fail(WindowsErrorFromErrno(error));
+        continue;
+      }
+      return Fail(WindowsErrorFromErrno(errno));
+    }
+  }
+
+  DWORD GetLastError() override { return last_error_; }
+
+  UINT NarrowCodePage() override { return code_page_; }
+
+  // As the channel calls it: one unit, flags 0, the code page from
+  // NarrowCodePage and an area far larger than the unit needs.
+  int WideCharToMultiByte(UINT, DWORD, const char16_t* lpWideCharStr, int, char* lpMultiByteStr,
+                          int) override {
+    return code_page_ == CP_UTF8 ? EncodeUnitAsUtf8(*lpWideCharStr, lpMultiByteStr)
+                                 : EncodeUnitThroughIconv(*lpWideCharStr, lpMultiByteStr);
+  }
+
+  ModuleLocation LocateModule(const void* position) override {
+    ModuleLocation location;
+    Dl_info info{};
+    link_map* module = nullptr;
+    const bool found =
+        dladdr1(position, &info, reinterpret_cast<void**>(&module), RTLD_DL_LINKMAP) != 0;
+    // For the main program glibc gives argv[0], the name it was started
+    // under; the module's own file is the executable's.
+    std::string path;
+    if (found && module != nullptr && module->l_name != nullptr && module->l_name[0] != '\0') {
+      path = module->l_name;
+    } else {
+      char exe[PATH_MAX];
+      const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe);
+      if (length > 0) path.assign(exe, static_cast<std::size_t>(length));
+    }
+    location.name = path.substr(path.rfind('/') + 1);
+    const auto address = reinterpret_cast<std::uintptr_t>(position);
+    const auto base = found ? reinterpret_cast<std::uintptr_t>(info.dli_fbase) : 0;
+    location.offset = base != 0 && address >= base ? address - base : address;
+    return location;
+  }
+
+  void CharToOemA(char*) override {}
+
+  bool IsDebuggerPresent() override { return false; }
+
+ private:
+  // Room for one unit in any charset, with a stateful one's shift sequences
+  // around it (ISO-2022-JP: 3 + 2 + 3 bytes).
+  static constexpr std::size_t MaxIconvBytesPerUnit = 32;
+
+  BOOL Fail(DWORD code) {
+    last_error_ = code;
+    return 0;
+  }
+
+  bool IsClosedToProgram(int fd) const {
+    return std::find(closed_to_program_.begin(), closed_to_program_.end(), fd) !=
+           closed_to_program_.end();
+  }
+
+  // The descriptor of a handle the program may still use, else -1, which
+  // every system call refuses with EBADF.
+  int UsableDescriptor(HANDLE handle) const {
+    const int fd = DescriptorFromHandle(handle);
+    return fd >= 0 && !IsClosedToProgram(fd) ? fd : -1;
+  }
+
+  // Each unit is converted by itself, from the initial shift state and back
+  // to it, so a stateful charset's bytes stand alone whatever comes next. The
+  // converter is made at the first unit: a run that prints no string never
+  // loads one.
+  int EncodeUnitThroughIconv(char16_t unit, char* out) {
+    if (converter_ == NoConverter && !converter_tried_) {
+      converter_tried_ = true;
+      converter_ = iconv_open(charset_.c_str(), "UTF-16LE");
+    }
+    if (converter_ == NoConverter) {
+      out[0] = unit < 0x80 ? static_cast<char>(unit) : '?';
+      return 1;
+    }
+    char in[2] = {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    char* in_next = in;
+    std::size_t in_left = sizeof in;
+    char* out_next = out;
+    std::size_t out_left = MaxIconvBytesPerUnit;
+    iconv(converter_, nullptr, nullptr, nullptr, nullptr);
+    const bool converted =
+        iconv(converter_, &in_next, &in_left, &out_next, &out_left) != std::size_t(-1) &&
+        iconv(converter_, nullptr, nullptr, &out_next, &out_left) != std::size_t(-1) &&
+        out_next != out;
+    if (!converted) {
+      out[0] = '?';
+      return 1;
+    }
+    return static_cast<int>(out_next - out);
+  }
+
+  std::vector<int> closed_to_program_;
+  std::string charset_;
+  UINT code_page_;
+  DWORD last_error_ = ERROR_SUCCESS;
+  iconv_t converter_ = NoConverter;
+  bool converter_tried_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<ConsolePlatform> OpenConsolePlatform() {
+  std::vector<int> closed = ReserveClosedStandardDescriptors();
+  // A reader that went away is then a write error, not the end of the process.
+  std::signal(SIGPIPE, SIG_IGN);
+  return std::make_unique<LinuxConsolePlatform>(std::move(closed));
+}
+
+}  // namespace hidlist

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# The real program as users and scripts run it, with its standard streams on
+# files, pipes, /dev/full, a folder, closed, or a console:
+#   e2e.sh CASE PROGRAM [ARGUMENT...]
+# Natively the program lists the tree of the case file (tree.sh); a Windows
+# program (the last argument ends in .exe) runs under Wine and lists Wine's
+# own devices, which its case gives. Either way the case's listing must come
+# out exactly, and a failure must end with status 1 and the report, whose
+# code differs where Wine's streams fail otherwise than Linux's.
+set -uo pipefail
+case_file=$1
+shift
+program=("$@")
+module=$(basename "${!#}")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/root" && "$(dirname "$0")/tree.sh" "$case_file" "$work/root"
+export HIDLIST_ROOT=$work/root/
+sed '1,/^expect$/d; s/$/\r/' "$case_file" >"$work/listing"
+printf '\n' >"$work/enter"
+# A pipe whose reader has gone.
+mkfifo "$work/pipe" && exec 5<>"$work/pipe" 6>"$work/pipe" 5<&-
+failed=0
+
+row() {  # REDIRECTIONS EXPECTED-OUTPUT LINUX-CODE WINE-CODE
+  local code=$3 report=
+  [[ $module == *.exe ]] && code=$4
+  [ "$code" = 0 ] || report=$(printf 'Exception EInOutError in module %s at XXXXXXXX.\r\nI/O error %s.\r\n\r\n' "$module" "$code")
+  : >"$work/out"
+  eval '"${program[@]}"' "$1" 2>"$work/err"
+  local status=$?
+  if [ $status != $((code != 0)) ] || ! cmp -s "$2" "$work/out" ||
+    [ "$(sed -E 's/ at [0-9A-F]{8}\./ at XXXXXXXX./' "$work/err")" != "$report" ]; then
+    echo "FAIL $1: status $status, expected code $code"
+    cat -A "$work/err" "$work/out"
+    failed=1
+  fi
+}
+
+#   standard streams                    output            Linux  Wine
+row '<"$work/enter" >"$work/out"'       "$work/listing"   0      0
+row '<"$work/enter" | cat >"$work/out"' "$work/listing"   0      0
+row '<"$work/enter" >/dev/full'         /dev/null         112    112
+row '<"$work/enter" >&-'                /dev/null         105    6
+row '<&- >"$work/out"'                  "$work/listing"   104    1
+row '<"$work" >"$work/out"'             "$work/listing"   1      1
+row '<"$work/enter" >&6'                /dev/null         232    233
+# With standard output closed, no device node may take its place.
+if [ -n "$(find "$work/root" -path '*/dev/*' -type f -size +0c)" ]; then
+  echo "FAIL: the listing went into a device node"
+  failed=1
+fi
+
+if [[ $module != *.exe ]]; then
+  # On a console every statement is written at once: the prompt shows
+  # before anything is typed.
+  mkfifo "$work/keys"
+  script -qfec "$(printf '%q ' "${program[@]}")" /dev/null <"$work/keys" >"$work/out" 2>&1 &
+  exec 7>"$work/keys"
+  for _ in $(seq 100); do
+    grep -q 'Press ENTER' "$work/out" && break
+    sleep 0.1
+  done
+  grep -q 'Press ENTER' "$work/out" || { echo "FAIL console: no prompt before input"; failed=1; }
+  echo >&7
+  exec 7>&-
+  wait $! || { echo "FAIL console: status $?"; failed=1; }
+fi
+exit $failed
