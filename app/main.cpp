@@ -1,14 +1,10 @@
 // hidlist: lists the HID devices present on this machine, then waits for Enter.
-#include <clocale>
-
 #include "console/console_text.h"
 #include "console/fatal_report.h"
 #include "device_api/device_api.h"
 #include "listing/listing.h"
 
 int main() {
-  // The narrow character set is the locale's.
-  std::setlocale(LC_CTYPE, "");
   auto platform = hidlist::OpenConsolePlatform();
   hidlist::ConsoleText console(*platform);
   auto devices = hidlist::OpenDeviceApi();

@@ -12,10 +12,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
+#include <clocale>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -31,6 +34,9 @@ namespace {
 constexpr std::uintptr_t HandleBias = 1;
 
 const iconv_t NoConverter = reinterpret_cast<iconv_t>(-1);
+
+// The C locale's character set, as the C library names it.
+constexpr const char* Ascii = "ANSI_X3.4-1968";
 
 // The Windows error code that means the same as errno value error.
 DWORD WindowsErrorFromErrno(int error) {
@@ -75,8 +81,6 @@ int DescriptorFromHandle(HANDLE handle) {
   return static_cast<int>(value - HandleBias);
 }
 
-bool IsDescriptorOpen(int fd) { return fcntl(fd, F_GETFD) != -1; }
-
 // One UTF-16 unit taken by itself, in UTF-8. A surrogate half can never be
 // completed by a later unit here, so it becomes U+FFFD, as
 // WideCharToMultiByte(CP_UTF8) does with a lone half.
@@ -112,13 +116,15 @@ int WaitUntilReady(int fd, short events) {
 // otherwise be written into the first device node opened. Returns the
 // descriptors that were closed, which stay closed to the program.
 std::vector<int> ReserveClosedStandardDescriptors() {
+  // One poll tells which of the three are closed: those it calls invalid.
+  pollfd standard[3] = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}};
+  poll(standard, 3, 0);
   std::vector<int> closed;
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (!IsDescriptorOpen(fd)) closed.push_back(fd);
+  for (const pollfd& entry : standard) {
+    if ((entry.revents & POLLNVAL) != 0) closed.push_back(entry.fd);
   }
   for (int fd : closed) {
-    // Without /dev/null (a bare chroot) the lowest free number is taken by
-    // whatever else opens; a pipe end serves as well.
+    // Without /dev/null (a bare chroot) a pipe end serves as well.
     int placeholder = open("/dev/null", O_RDWR);
     if (placeholder < 0) {
       int ends[2];
@@ -134,12 +140,46 @@ std::vector<int> ReserveClosedStandardDescriptors() {
   return closed;
 }
 
+// The narrow character set is the locale's, named by LC_ALL, else LC_CTYPE,
+// else LANG, as the C library reads them. The C locale is ASCII, and a name
+// that gives the character set ("C.UTF-8", "de_DE.ISO-8859-1") needs nothing
+// loaded; only a name without one ("de_DE") has its locale loaded and asked,
+// without becoming the process's locale.
+std::string LocaleCharset() {
+  const char* name = nullptr;
+  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    name = std::getenv(variable);
+    if (name != nullptr && *name != '\0') break;
+  }
+  if (name == nullptr || *name == '\0' || std::strcmp(name, "C") == 0 ||
+      std::strcmp(name, "POSIX") == 0) {
+    return Ascii;
+  }
+  if (const char* dot = std::strchr(name, '.')) {
+    const std::string codeset(dot + 1, std::strcspn(dot + 1, "@"));
+    // The C library's folding of the name: its letters and digits, in lower case.
+    std::string folded;
+    for (char c : codeset) {
+      if (std::isalnum(static_cast<unsigned char>(c))) {
+        folded += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      }
+    }
+    return folded == "utf8" ? "UTF-8" : codeset;
+  }
+  const locale_t locale = newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(0));
+  if (locale == static_cast<locale_t>(0)) return Ascii;
+  std::string charset = nl_langinfo_l(CODESET, locale);
+  freelocale(locale);
+  return charset;
+}
+
 class LinuxConsolePlatform final : public ConsolePlatform {
  public:
   explicit LinuxConsolePlatform(std::vector<int> closed_at_start)
-      : closed_to_program_(std::move(closed_at_start)), charset_(nl_langinfo(CODESET)) {
-    // glibc names every UTF-8 locale's charset so.
+      : closed_to_program_(std::move(closed_at_start)), charset_(LocaleCharset()) {
     code_page_ = charset_ == "UTF-8" ? CP_UTF8 : CP_ACP;
+    // ASCII needs no converter: every other unit is '?'.
+    converter_tried_ = charset_ == Ascii;
   }
 
   ~LinuxConsolePlatform() override {

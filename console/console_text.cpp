@@ -1,7 +1,6 @@
 #include "console/console_text.h"
 
 #include <array>
-#include <cstdio>
 #include <cstring>
 
 namespace hidlist {
@@ -36,11 +35,8 @@ std::string IoErrorMessage(std::int32_t code) {
       return "Disk full";
     case 106:
       return "Invalid numeric input";
-    default: {
-      char text[32];
-      std::snprintf(text, sizeof text, "I/O error %d", static_cast<int>(code));
-      return text;
-    }
+    default:
+      return "I/O error " + std::to_string(code);
   }
 }
 

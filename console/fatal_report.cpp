@@ -1,7 +1,5 @@
 #include "console/fatal_report.h"
 
-#include <cinttypes>
-#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string_view>
@@ -59,12 +57,11 @@ constexpr std::size_t ReportBufferSize = 1024;
 std::string FormatFatalReport(const std::string& class_name, const std::string& module,
                               std::uint32_t offset, const std::string& message) {
   const char* full_stop = !message.empty() && message.back() != '.' ? "." : "";
-  char report[ReportBufferSize];
-  const int length = std::snprintf(
-      report, sizeof report, "Exception %s in module %s at %08" PRIX32 ".\r\n%s%s\r\n",
-      class_name.c_str(), module.c_str(), offset, message.c_str(), full_stop);
-  if (length < 0) return {};
-  return std::string(report, std::strlen(report));
+  std::string report = "Exception " + class_name + " in module " + module + " at " +
+                       HexDigits(offset, 8) + ".\r\n" + message + full_stop + "\r\n";
+  // What a report buffer of ReportBufferSize bytes holds, its NUL included.
+  if (report.size() >= ReportBufferSize) report.resize(ReportBufferSize - 1);
+  return report;
 }
 
 // Writes out standard output's buffer, then the report and CR LF to standard

@@ -50,12 +50,17 @@ std::optional<std::string> ReadAttribute(const std::string& path) {
 }
 
 // The entries of folder named prefix + N, in numeric order of N (hidraw2
-// before hidraw10). Nothing when the folder cannot be opened; a folder that
-// cannot be read to its end is not taken for a shorter one.
+// before hidraw10). None when the folder is missing but its parent is there;
+// nothing at all when the parent is missing too, or when the folder cannot
+// be read to its end, which must not pass for a shorter folder.
 std::optional<std::vector<std::string>> NumberedEntries(const std::string& folder,
                                                         std::string_view prefix) {
   DIR* listing = ::opendir(folder.c_str());
-  if (listing == nullptr) return std::vector<std::string>{};
+  if (listing == nullptr) {
+    const std::string parent = folder.substr(0, folder.rfind('/'));
+    if (::access(parent.c_str(), F_OK) != 0) return std::nullopt;
+    return std::vector<std::string>{};
+  }
   std::vector<std::pair<std::uint32_t, std::string>> numbered;
   errno = 0;
   while (const dirent* entry = ::readdir(listing)) {
@@ -130,9 +135,7 @@ class LinuxDeviceApi final : public DeviceApi {
       // read, has no device set at all.
       std::optional<std::vector<std::string>> names =
           NumberedEntries(root_ + "sys/class/hidraw", "hidraw");
-      if (!names || (names->empty() && ::access((root_ + "sys/class").c_str(), F_OK) != 0)) {
-        return INVALID_HANDLE_VALUE;
-      }
+      if (!names) return INVALID_HANDLE_VALUE;
       for (std::string& name : *names) set->entries.push_back({std::move(name), {}, false});
     }
     HDEVINFO handle = set.get();
