@@ -6,13 +6,26 @@
 #   Windows: hidlist-<version>-win32.zip or hidlist-<version>-win64.zip,
 #            holding hidlist.exe, README.md and LICENSE
 # Run `cpack` in a build folder to make them (tests/package_test.sh does,
-# and checks what they hold).
+# and checks what each holds).
+#
+# On Linux the documents follow Debian's rules, for the .deb and for any
+# other installation: the manual page and the changelog compressed with
+# `gzip -9n` (no name, no time stamp: the same bytes on every build), and the
+# copyright in Debian's machine-readable format. packaging/ holds the
+# copyright and the changelog; the changelog's top entry names the version
+# being released.
 include_guard(GLOBAL)
 
-set(HIDLIST_PACKAGE_MAINTAINER "the hidlist developers"
-    CACHE STRING "The Maintainer field of the Debian package")
+# The project's own name and address, as in its commits and changelog. A
+# distributor building the .deb for others puts their own here.
+set(HIDLIST_PACKAGE_MAINTAINER "hidlist developers <dev@hidlist.invalid>"
+    CACHE STRING "The Maintainer field of the Debian package: Name <address>")
+if(NOT HIDLIST_PACKAGE_MAINTAINER MATCHES "^[^<>]+ <[^<>@ ]+@[^<>@ ]+>$")
+  message(WARNING "HIDLIST_PACKAGE_MAINTAINER is \"${HIDLIST_PACKAGE_MAINTAINER}\","
+                  " not \"Name <address>\" as a .deb's Maintainer field must be")
+endif()
 
-if(WIN32)
+if(HIDLIST_PLATFORM STREQUAL "win32")
   # A Windows user unpacks the .zip and finds the program and its documents
   # at the top level, without bin/ or share/. They form the component
   # "hidlist", the only one the .zip is made from; a Windows installation
@@ -22,9 +35,20 @@ if(WIN32)
           DESTINATION . COMPONENT hidlist)
 else()
   include(GNUInstallDirs)
-  install(FILES "${PROJECT_SOURCE_DIR}/docs/hidlist.1"
+  find_program(HIDLIST_GZIP gzip REQUIRED)
+  mark_as_advanced(HIDLIST_GZIP)
+  # Compressed when configuring, and again whenever the source changes.
+  function(hidlist_gzip source output)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${source}")
+    execute_process(COMMAND "${HIDLIST_GZIP}" -9nc "${source}"
+                    OUTPUT_FILE "${output}" COMMAND_ERROR_IS_FATAL ANY)
+  endfunction()
+  hidlist_gzip("${PROJECT_SOURCE_DIR}/docs/hidlist.1" "${PROJECT_BINARY_DIR}/hidlist.1.gz")
+  hidlist_gzip("${PROJECT_SOURCE_DIR}/packaging/changelog" "${PROJECT_BINARY_DIR}/changelog.gz")
+  install(FILES "${PROJECT_BINARY_DIR}/hidlist.1.gz"
           DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
   install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENSE"
+                "${PROJECT_SOURCE_DIR}/packaging/copyright" "${PROJECT_BINARY_DIR}/changelog.gz"
           DESTINATION "${CMAKE_INSTALL_DOCDIR}")
 endif()
 
@@ -47,29 +71,29 @@ set(CPACK_RESOURCE_FILE_README "${PROJECT_SOURCE_DIR}/README.md")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 
-if(WIN32)
+if(HIDLIST_PLATFORM STREQUAL "win32")
   # CPack names the system win32 or win64 from the pointer size.
   set(CPACK_GENERATOR "ZIP")
   set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};hidlist;/")
 else()
-  if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  # The .deb's Depends come from dpkg-shlibdeps (package dpkg-dev), which
+  # reads the libraries the program was linked against, whether libstdc++
+  # and libgcc are among them or linked in. Without it no .deb is made
+  # rather than one whose Depends are guessed.
+  find_program(HIDLIST_DPKG_SHLIBDEPS dpkg-shlibdeps)
+  mark_as_advanced(HIDLIST_DPKG_SHLIBDEPS)
+  if(HIDLIST_DPKG_SHLIBDEPS)
     set(CPACK_GENERATOR "TGZ;DEB")
   else()
     set(CPACK_GENERATOR "TGZ")
+    message(STATUS "dpkg-shlibdeps not found (package dpkg-dev): cpack makes no .deb")
   endif()
 
   # Debian package: hidlist_<version>_<arch>.deb
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
   set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
-  find_program(HIDLIST_DPKG_SHLIBDEPS dpkg-shlibdeps)
-  mark_as_advanced(HIDLIST_DPKG_SHLIBDEPS)
-  if(HIDLIST_DPKG_SHLIBDEPS)
-    # Depends with the versions the program was linked against.
-    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
-  endif()
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
 
 # `make package_source`: the sources without builds and version control.
