@@ -3,9 +3,10 @@
 # what it prints with the case's expected bytes:
 #   cases.sh PROGRAM CASE...
 # A case holds the tree (tree.sh), optionally "stdin TEXT" (printf %b; one
-# empty line when not given) and "locale NAME" (C.UTF-8 when not given),
-# then "expect" and the exact standard output, each line ending CR LF. The
-# run must end with status 0 and nothing on standard error.
+# empty line when not given) and "locale [VARIABLE=VALUE...]", the only
+# locale variables the program sees (LC_ALL=C.UTF-8 when not given), then
+# "expect" and the exact standard output, each line ending CR LF. The run
+# must end with status 0 and nothing on standard error.
 # HIDLIST_WRAPPER, when set, goes before the program (valgrind, say).
 set -uo pipefail
 program=$1
@@ -15,7 +16,7 @@ trap 'rm -rf "$work"' EXIT
 failed=0
 for case in "$@"; do
   rm -rf "$work/root" && mkdir "$work/root" && "$(dirname "$0")/tree.sh" "$case" "$work/root"
-  stdin='\n' locale=C.UTF-8
+  stdin='\n' locale=LC_ALL=C.UTF-8
   while read -r key value && [ "$key" != expect ]; do
     case $key in
       stdin) stdin=$value ;;
@@ -23,8 +24,9 @@ for case in "$@"; do
     esac
   done <"$case"
   sed '1,/^expect$/d; s/$/\r/' "$case" >"$work/expected"
-  printf '%b' "$stdin" | HIDLIST_ROOT="$work/root/" LC_ALL=$locale ${HIDLIST_WRAPPER:-} "$program" \
-    >"$work/out" 2>"$work/err"
+  # The words of $locale are assignments of their own.
+  printf '%b' "$stdin" | env -u LC_ALL -u LC_CTYPE -u LANG HIDLIST_ROOT="$work/root/" $locale \
+    ${HIDLIST_WRAPPER:-} "$program" >"$work/out" 2>"$work/err"
   status=$?
   if [ $status != 0 ] || [ -s "$work/err" ] || ! cmp -s "$work/expected" "$work/out"; then
     echo "FAIL $case: status $status"

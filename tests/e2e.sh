@@ -11,7 +11,8 @@ set -uo pipefail
 case_file=$1
 shift
 program=("$@")
-module=$(basename "${!#}")
+file=${!#}
+module=$(basename "$file")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/root" && "$(dirname "$0")/tree.sh" "$case_file" "$work/root"
@@ -21,16 +22,20 @@ printf '\n' >"$work/enter"
 # A pipe whose reader has gone.
 mkfifo "$work/pipe" && exec 5<>"$work/pipe" 6>"$work/pipe" 5<&-
 failed=0
+nonblocking="perl -MFcntl -e 'fcntl(STDIN, F_SETFL, O_NONBLOCK) or die; exec @ARGV'"
 
-row() {  # REDIRECTIONS EXPECTED-OUTPUT LINUX-CODE WINE-CODE
+row() {  # REDIRECTIONS EXPECTED-OUTPUT LINUX-CODE WINE-CODE [COMMAND-BEFORE]
   local code=$3 report=
   [[ $module == *.exe ]] && code=$4
   [ "$code" = 0 ] || report=$(printf 'Exception EInOutError in module %s at XXXXXXXX.\r\nI/O error %s.\r\n\r\n' "$module" "$code")
   : >"$work/out"
-  eval '"${program[@]}"' "$1" 2>"$work/err"
-  local status=$?
+  eval "${5:-}" '"${program[@]}"' "$1" 2>"$work/err"
+  local status=$? position
+  # The position is counted from the start of the program's image.
+  position=$(sed -nE 's/.* at ([0-9A-F]{8})\.\r$/\1/p' "$work/err")
   if [ $status != $((code != 0)) ] || ! cmp -s "$2" "$work/out" ||
-    [ "$(sed -E 's/ at [0-9A-F]{8}\./ at XXXXXXXX./' "$work/err")" != "$report" ]; then
+    [ "$(sed -E 's/ at [0-9A-F]{8}\./ at XXXXXXXX./' "$work/err")" != "$report" ] ||
+    ((0x${position:-0} >= $(stat -c %s "$file"))); then
     echo "FAIL $1: status $status, expected code $code"
     cat -A "$work/err" "$work/out"
     failed=1
@@ -45,6 +50,8 @@ row '<"$work/enter" >&-'                /dev/null         105    6
 row '<&- >"$work/out"'                  "$work/listing"   104    1
 row '<"$work" >"$work/out"'             "$work/listing"   1      1
 row '<"$work/enter" >&6'                /dev/null         232    233
+# Standard input inherited non-blocking, its line still to come: a wait.
+row '< <(sleep 0.3; echo) >"$work/out"' "$work/listing" 0      0    "$nonblocking"
 # With standard output closed, no device node may take its place.
 if [ -n "$(find "$work/root" -path '*/dev/*' -type f -size +0c)" ]; then
   echo "FAIL: the listing went into a device node"
