@@ -62,6 +62,16 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
   set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+  if(CMAKE_CROSSCOMPILING)
+    # The target's Debian architecture (arm64, armhf...), from the compiler's
+    # triplet: CPack would take the build machine's. dpkg-shlibdeps then
+    # needs the target's libc6 (libc6:arm64...) installed through dpkg's
+    # multiarch; the cross compiler's own copies are not packages for it.
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpmachine
+                    OUTPUT_VARIABLE triplet OUTPUT_STRIP_TRAILING_WHITESPACE)
+    execute_process(COMMAND dpkg-architecture -t${triplet} -qDEB_HOST_ARCH ERROR_QUIET
+                    OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE OUTPUT_STRIP_TRAILING_WHITESPACE)
+  endif()
   find_program(HIDLIST_DPKG_SHLIBDEPS dpkg-shlibdeps)
   mark_as_advanced(HIDLIST_DPKG_SHLIBDEPS)
   if(HIDLIST_DPKG_SHLIBDEPS)
