@@ -65,8 +65,9 @@ else()
   if(CMAKE_CROSSCOMPILING)
     # The target's Debian architecture (arm64, armhf...), from the compiler's
     # triplet: CPack would take the build machine's. dpkg-shlibdeps then
-    # needs the target's libc6 (libc6:arm64...) installed through dpkg's
-    # multiarch; the cross compiler's own copies are not packages for it.
+    # needs the target's libraries installed as packages of its architecture
+    # (libc6:arm64...); the cross compiler's copies in /usr/<triplet> belong
+    # to packages such as libc6-arm64-cross, which no target machine has.
     execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpmachine
                     OUTPUT_VARIABLE triplet OUTPUT_STRIP_TRAILING_WHITESPACE)
     execute_process(COMMAND dpkg-architecture -t${triplet} -qDEB_HOST_ARCH ERROR_QUIET
