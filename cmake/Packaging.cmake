@@ -93,6 +93,18 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
   set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+  if(CMAKE_CROSSCOMPILING)
+    # The target's Debian architecture (arm64, armhf...), from the compiler's
+    # triplet: CPack would take the build machine's. dpkg-shlibdeps then
+    # needs the target's C library installed as a package of its
+    # architecture (libc6:arm64...); the cross compiler's copy in
+    # /usr/<triplet> belongs to libc6-arm64-cross, which no target machine has.
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpmachine
+                    OUTPUT_VARIABLE triplet OUTPUT_STRIP_TRAILING_WHITESPACE)
+    execute_process(COMMAND dpkg-architecture -t${triplet} -qDEB_HOST_ARCH ERROR_QUIET
+                    OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE
+                    OUTPUT_STRIP_TRAILING_WHITESPACE)
+  endif()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
 

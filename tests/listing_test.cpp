@@ -3,10 +3,13 @@
 // failures in the middle of a statement. The devices are the Linux service
 // over a case's tree, with the quirks of a Windows platform added where a
 // tree cannot give them.
+#include <dirent.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -16,6 +19,18 @@
 #include "console/fatal_report.h"
 #include "device_api/device_api_linux.h"
 #include "listing/listing.h"
+
+// While not 0, folder reads fail with this error. The device layer linked into
+// this program calls this readdir, named readdir64 where <dirent.h> renames it
+// (64-bit file offsets on 32-bit Linux). The C library's readdir64 is its
+// readdir wherever offsets are 64-bit.
+static int folder_read_error = 0;
+extern "C" dirent* readdir(DIR* folder) {
+  static void* const real = dlsym(RTLD_NEXT, sizeof(off_t) == 8 ? "readdir64" : "readdir");
+  if (folder_read_error == 0) return reinterpret_cast<dirent* (*)(DIR*)>(real)(folder);
+  errno = folder_read_error;
+  return nullptr;
+}
 
 namespace hidlist {
 namespace {
@@ -276,12 +291,17 @@ TEST(Listing, QuirksOfThePlatform) {
 }
 
 TEST(Listing, WithoutADeviceSetNothingIsReadAndTheRunEndsWell) {
-  Log log;
-  Devices devices("/nonexistent/", log);
-  FakeConsole platform(log);
-  platform.input = INVALID_HANDLE_VALUE;
-  EXPECT_EQ(RunOver(devices, platform), 0);
-  EXPECT_EQ(log, Log{"Could not attach to PnP node\r\n"});
+  Tree tree("pattern.case");
+  for (const bool unreadable : {false, true}) {  // no sys/; a class folder read that fails
+    Log log;
+    Devices devices(unreadable ? tree.Root() : "/nonexistent/", log);
+    FakeConsole platform(log);
+    platform.input = INVALID_HANDLE_VALUE;
+    folder_read_error = unreadable ? EOVERFLOW : 0;
+    EXPECT_EQ(RunOver(devices, platform), 0);
+    folder_read_error = 0;
+    EXPECT_EQ(log, Log{"Could not attach to PnP node\r\n"});
+  }
 }
 
 std::string Report(const std::string& text) { return "<error>Exception " + text; }
