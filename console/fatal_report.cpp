@@ -17,11 +17,11 @@ struct FatalFailure {
 };
 
 // The readable name of a type from the name the Itanium C++ ABI gives it, as
-// GCC and Clang do: St13runtime_error is std::runtime_error and
-// N7hidlist4FailE hidlist::Fail. Any other form is kept as it is.
+// GCC and Clang do, for the standard library's exceptions, the only others
+// that can leave the run: St9bad_alloc is std::bad_alloc. Any other form is
+// kept as it is.
 std::string TypeName(const char* mangled) {
   std::string_view rest = mangled;
-  if (rest.starts_with('N') && rest.ends_with('E')) rest = rest.substr(1, rest.size() - 2);
   std::string name;
   if (rest.starts_with("St")) {
     name = "std";

@@ -120,9 +120,7 @@ struct DeviceHandle {
 
 class LinuxDeviceApi final : public DeviceApi {
  public:
-  explicit LinuxDeviceApi(std::string root) : root_(std::move(root)) {
-    if (root_.empty() || root_.back() != '/') root_.push_back('/');
-  }
+  explicit LinuxDeviceApi(std::string root) : root_(std::move(root)) {}
 
   void HidD_GetHidGuid(GUID* HidGuid) override { *HidGuid = HidInterfaceClass; }
 
@@ -168,9 +166,12 @@ class LinuxDeviceApi final : public DeviceApi {
     }
     const ULONG_PTR member = DeviceInterfaceData->Reserved;
     if (member == 0 || member > set->entries.size()) return FALSE;
-    // As SetupAPI does, a record is refused unless its cbSize is the size of
-    // the record's fixed head, whatever room the caller gives.
+    // As SetupAPI does, room without a record to put it in is refused, and
+    // the size the caller holds is left as it is.
     auto* const bytes = reinterpret_cast<unsigned char*>(DeviceInterfaceDetailData);
+    if (bytes == nullptr && DeviceInterfaceDetailDataSize != 0) return FALSE;
+    // So is a record whose cbSize is not the size of the record's fixed
+    // head, whatever room the caller gives.
     if (bytes != nullptr && DeviceInterfaceDetailDataSize >= sizeof(DWORD) &&
         DeviceInterfaceDetailData->cbSize != sizeof(*DeviceInterfaceDetailData)) {
       return FALSE;

@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -213,33 +215,45 @@ const std::string Prompt = "Press ENTER to return.........\r\n";
 const std::string Pad = "VID: 0810\r\n\r\nPID: 0101\r\nPad\r\nVersionNumber:0000\r\n";
 const std::string Usb = "VID: 1209\r\nAb\r\nPID: 0001\r\n\r\nVersionNumber:0100\r\n";
 
+// The run of pattern.case on a console up to the wait, write by write.
+const Log OnAConsole = {"VID: 1209\r\n",
+                        "A",
+                        "b",
+                        "\r\n",
+                        "PID: 0001\r\n",
+                        "\r\n",
+                        "VersionNumber:0100\r\n",
+                        "<closed>",
+                        "VID: 0810\r\n",
+                        "\r\n",
+                        "PID: 0101\r\n",
+                        "P",
+                        "a",
+                        "d",
+                        "\r\n",
+                        "VersionNumber:0000\r\n",
+                        "<closed>",
+                        "<destroy>",
+                        Prompt};
+
+// How many descriptors this process holds.
+std::size_t Descriptors() {
+  const auto entries = std::filesystem::directory_iterator("/proc/self/fd");
+  return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+}
+
 TEST(Listing, OnAConsoleEveryStatementAndUnitIsWrittenAtOnceAndTheSetReleasedBeforeThePrompt) {
   Tree tree("pattern.case");
   Log log;
   Devices devices(tree.Root(), log);
   FakeConsole platform(log);
   platform.output_type = FILE_TYPE_CHAR;
+  const std::size_t descriptors = Descriptors();
   EXPECT_EQ(RunOver(devices, platform), 0);
-  EXPECT_EQ(log, (Log{"VID: 1209\r\n",
-                      "A",
-                      "b",
-                      "\r\n",
-                      "PID: 0001\r\n",
-                      "\r\n",
-                      "VersionNumber:0100\r\n",
-                      "<closed>",
-                      "VID: 0810\r\n",
-                      "\r\n",
-                      "PID: 0101\r\n",
-                      "P",
-                      "a",
-                      "d",
-                      "\r\n",
-                      "VersionNumber:0000\r\n",
-                      "<closed>",
-                      "<destroy>",
-                      Prompt,
-                      "<read>"}));
+  Log expected = OnAConsole;
+  expected.push_back("<read>");
+  EXPECT_EQ(log, expected);
+  EXPECT_EQ(Descriptors(), descriptors) << "a descriptor was left open";
 }
 
 TEST(Listing, ToAFileOrAPipeOutputGoesInBlocksOf128BytesAndTheRestAtTheEnd) {
@@ -323,6 +337,24 @@ TEST(Listing, FailuresEndTheRunWithTheReport) {
        },
        {"VID: 1209\r\n", "A", "<closed>", "<destroy>", Report(io + "I/O error 232.\r\n"),
         "<error>\r\n"},
+       1},
+      {"the prompt's write failing: no wait",
+       [](FakeConsole& c, Devices&) {
+         c.output_type = FILE_TYPE_CHAR;
+         c.write_errors = {{16, ERROR_NO_DATA}};
+       },
+       [&] {
+         Log log = OnAConsole;
+         log.insert(log.end(), {Report(io + "I/O error 232.\r\n"), "<error>\r\n"});
+         return log;
+       }(),
+       1},
+      {"a block failing drops the rest of its statement",
+       [](FakeConsole& c, Devices&) {
+         c.write_errors = {{1, ERROR_DISK_FULL}};
+       },
+       {"<closed>", "<closed>", "<destroy>", listing.substr(0, 128),
+        Report(io + "I/O error 112.\r\n"), "<error>\r\n"},
        1},
       {"standard output of unknown type, closed once however often it is tried",
        [](FakeConsole& c, Devices&) { c.outputs = {OfUnknownType}; },
