@@ -211,30 +211,12 @@ std::string Written(const Log& log) {
   return bytes;
 }
 
-const std::string Prompt = "Press ENTER to return.........\r\n";
-const std::string Pad = "VID: 0810\r\n\r\nPID: 0101\r\nPad\r\nVersionNumber:0000\r\n";
-const std::string Usb = "VID: 1209\r\nAb\r\nPID: 0001\r\n\r\nVersionNumber:0100\r\n";
-
-// The run of pattern.case on a console up to the wait, write by write.
-const Log OnAConsole = {"VID: 1209\r\n",
-                        "A",
-                        "b",
-                        "\r\n",
-                        "PID: 0001\r\n",
-                        "\r\n",
-                        "VersionNumber:0100\r\n",
-                        "<closed>",
-                        "VID: 0810\r\n",
-                        "\r\n",
-                        "PID: 0101\r\n",
-                        "P",
-                        "a",
-                        "d",
-                        "\r\n",
-                        "VersionNumber:0000\r\n",
-                        "<closed>",
-                        "<destroy>",
-                        Prompt};
+// The log in one text, its entries parted by '|'.
+std::string Joined(const Log& log) {
+  std::string text;
+  for (const std::string& entry : log) text += (text.empty() ? "" : "|") + entry;
+  return text;
+}
 
 // How many descriptors this process holds.
 std::size_t Descriptors() {
@@ -242,62 +224,56 @@ std::size_t Descriptors() {
   return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
 }
 
-TEST(Listing, OnAConsoleEveryStatementAndUnitIsWrittenAtOnceAndTheSetReleasedBeforeThePrompt) {
-  Tree tree("pattern.case");
-  Log log;
-  Devices devices(tree.Root(), log);
-  FakeConsole platform(log);
-  platform.output_type = FILE_TYPE_CHAR;
-  const std::size_t descriptors = Descriptors();
-  EXPECT_EQ(RunOver(devices, platform), 0);
-  Log expected = OnAConsole;
-  expected.push_back("<read>");
-  EXPECT_EQ(log, expected);
-  EXPECT_EQ(Descriptors(), descriptors) << "a descriptor was left open";
-}
+const std::string Prompt = "Press ENTER to return.........\r\n";
+const std::string Pad = "VID: 0810\r\n\r\nPID: 0101\r\nPad\r\nVersionNumber:0000\r\n";
+const std::string Usb = "VID: 1209\r\nAb\r\nPID: 0001\r\n\r\nVersionNumber:0100\r\n";
+const std::string Listing = Usb + Pad + Prompt;  // 129 bytes
+// The run of pattern.case on a console up to the wait, write by write.
+const std::string OnAConsole =
+    "VID: 1209\r\n|A|b|\r\n|PID: 0001\r\n|\r\n|VersionNumber:0100\r\n|<closed>|"
+    "VID: 0810\r\n|\r\n|PID: 0101\r\n|P|a|d|\r\n|VersionNumber:0000\r\n|<closed>|<destroy>|" +
+    Prompt;
+// The same to a file or a pipe: a block of 128 bytes, the rest at the end.
+const std::string ToAFile = "<closed>|<closed>|<destroy>|" + Listing.substr(0, 128);
 
-TEST(Listing, ToAFileOrAPipeOutputGoesInBlocksOf128BytesAndTheRestAtTheEnd) {
+TEST(Listing, OnAConsoleEveryStatementAndUnitIsWrittenAtOnceToAFileInBlocksOf128Bytes) {
   Tree tree("pattern.case");
-  const std::string listing = Usb + Pad + Prompt;
-  ASSERT_EQ(listing.size(), 129u);
-  for (DWORD type : {FILE_TYPE_DISK, FILE_TYPE_PIPE}) {
+  for (DWORD type : {FILE_TYPE_CHAR, FILE_TYPE_DISK, FILE_TYPE_PIPE}) {
     Log log;
     Devices devices(tree.Root(), log);
     FakeConsole platform(log);
     platform.output_type = type;
+    const std::size_t descriptors = Descriptors();
     EXPECT_EQ(RunOver(devices, platform), 0);
-    EXPECT_EQ(log, (Log{"<closed>", "<closed>", "<destroy>", listing.substr(0, 128), "<read>",
-                        listing.substr(128)}));
+    EXPECT_EQ(Joined(log),
+              type == FILE_TYPE_CHAR ? OnAConsole + "|<read>" : ToAFile + "|<read>|\n");
+    EXPECT_EQ(Descriptors(), descriptors) << "a descriptor was left open";
   }
 }
 
 TEST(Listing, QuirksOfThePlatform) {
   const struct {
     const char* name;
-    std::function<void(Devices&)> setup;
+    std::set<DWORD> missing;
+    std::map<DWORD, DWORD> probes;
     std::size_t root_name_length;
     std::string output;
   } cases[] = {
-      {"an index without an interface between two with one", [](Devices& d) { d.missing = {0}; }, 0,
-       Pad + Prompt},
+      {"an index without an interface between two with one", {0}, {}, 0, Pad + Prompt},
       {"a probe that reports less room than the path needs",
-       [](Devices& d) {
-         d.probes = {{0, 10}};
-       },
-       0, "Could not find the system name for this HID device\r\n" + Pad + Prompt},
-      {"a probe that reports no size",
-       [](Devices& d) {
-         d.probes = {{0, 0}};
-       },
-       0, "Could not find the system name for this HID device\r\n" + Pad + Prompt},
-      {"paths longer than the detail record", [](Devices&) {}, 250, Usb + Pad + Prompt},
+       {},
+       {{0, 10}},
+       0,
+       "Could not find the system name for this HID device\r\n" + Pad + Prompt},
+      {"paths longer than the detail record", {}, {}, 250, Listing},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
     Tree tree("pattern.case", test.root_name_length);
     Log log;
     Devices devices(tree.Root(), log);
-    test.setup(devices);
+    devices.missing = test.missing;
+    devices.probes = test.probes;
     FakeConsole platform(log);
     EXPECT_EQ(RunOver(devices, platform), 0);
     EXPECT_EQ(Written(log), test.output);
@@ -318,112 +294,87 @@ TEST(Listing, WithoutADeviceSetNothingIsReadAndTheRunEndsWell) {
   }
 }
 
-std::string Report(const std::string& text) { return "<error>Exception " + text; }
-
 TEST(Listing, FailuresEndTheRunWithTheReport) {
-  const std::string io = "EInOutError in module hidlist at 00001234.\r\n";
-  const std::string other = "std::runtime_error in module hidlist at 00000000.\r\n";
-  const std::string listing = Usb + Pad + Prompt;
+  const auto io = [](const std::string& message) {
+    return "<error>Exception EInOutError in module hidlist at 00001234.\r\n" + message +
+           "\r\n|<error>\r\n";
+  };
+  const std::string other =
+      "<error>Exception std::runtime_error in module hidlist at 00000000.\r\n";
   const struct {
     const char* name;
-    std::function<void(FakeConsole&, Devices&)> setup;
-    Log log;  // from the first write on
-    int status;
+    DWORD type = FILE_TYPE_DISK;
+    std::vector<HANDLE> outputs = {Output};
+    std::map<int, DWORD> write_errors = {};
+    HANDLE input = Input;
+    std::vector<std::string> reads = {"\r\n"};
+    DWORD read_error = 0;
+    std::string failure = {};
+    std::string log;  // Joined
+    int status = 1;
   } cases[] = {
-      {"a console write failing in the middle of a string",
-       [](FakeConsole& c, Devices&) {
-         c.output_type = FILE_TYPE_CHAR;
-         c.write_errors = {{2, ERROR_NO_DATA}};
-       },
-       {"VID: 1209\r\n", "A", "<closed>", "<destroy>", Report(io + "I/O error 232.\r\n"),
-        "<error>\r\n"},
-       1},
-      {"the prompt's write failing: no wait",
-       [](FakeConsole& c, Devices&) {
-         c.output_type = FILE_TYPE_CHAR;
-         c.write_errors = {{16, ERROR_NO_DATA}};
-       },
-       [&] {
-         Log log = OnAConsole;
-         log.insert(log.end(), {Report(io + "I/O error 232.\r\n"), "<error>\r\n"});
-         return log;
-       }(),
-       1},
-      {"a block failing drops the rest of its statement",
-       [](FakeConsole& c, Devices&) {
-         c.write_errors = {{1, ERROR_DISK_FULL}};
-       },
-       {"<closed>", "<closed>", "<destroy>", listing.substr(0, 128),
-        Report(io + "I/O error 112.\r\n"), "<error>\r\n"},
-       1},
-      {"standard output of unknown type, closed once however often it is tried",
-       [](FakeConsole& c, Devices&) { c.outputs = {OfUnknownType}; },
-       {"<close>", "<closed>", "<destroy>", Report(io + "I/O error 105.\r\n"), "<error>\r\n"},
-       1},
-      {"two failures in one statement: the later one counts",
-       [](FakeConsole& c, Devices&) {
-         c.outputs = {OfUnknownType, Output};
-         c.output_type = FILE_TYPE_CHAR;
-         c.write_errors = {{1, ERROR_DISK_FULL}};
-       },
-       {"<close>", "1209\r\n", "<closed>", "<destroy>", Report(io + "I/O error 112.\r\n"),
-        "<error>\r\n"},
-       1},
-      {"standard input that cannot be opened",
-       [](FakeConsole& c, Devices&) { c.input = INVALID_HANDLE_VALUE; },
-       {"<closed>", "<closed>", "<destroy>", listing.substr(0, 128), listing.substr(128),
-        Report(io + "I/O error 104.\r\n"), "<error>\r\n"},
-       1},
-      {"a read failing: its message, with a full stop, after the listing",
-       [](FakeConsole& c, Devices&) {
-         c.reads = {};
-         c.read_error = ERROR_ACCESS_DENIED;
-       },
-       {"<closed>", "<closed>", "<destroy>", listing.substr(0, 128), "<read>", listing.substr(128),
-        Report(io + "File access denied.\r\n"), "<error>\r\n"},
-       1},
-      {"a read failing, then the write-out before the report: the write-out counts",
-       [](FakeConsole& c, Devices&) {
-         c.reads = {};
-         c.read_error = ERROR_ACCESS_DENIED;
-         c.write_errors = {{2, ERROR_DISK_FULL}};
-       },
-       {"<closed>", "<closed>", "<destroy>", listing.substr(0, 128), "<read>", listing.substr(128),
-        Report(io + "I/O error 112.\r\n"), "<error>\r\n"},
-       1},
-      {"the last write-out failing at the end of the run",
-       [](FakeConsole& c, Devices&) {
-         c.write_errors = {{2, ERROR_DISK_FULL}};
-       },
-       {"<closed>", "<closed>", "<destroy>", listing.substr(0, 128), "<read>", listing.substr(128),
-        Report(io + "I/O error 112.\r\n"), "<error>\r\n"},
-       1},
-      {"a pipe whose writer has gone is the end of the input",
-       [](FakeConsole& c, Devices&) {
-         c.reads = {};
-         c.read_error = ERROR_BROKEN_PIPE;
-       },
-       {"<closed>", "<closed>", "<destroy>", listing.substr(0, 128), "<read>", listing.substr(128)},
-       0},
-      {"a failure of another kind, whose message ends with a full stop",
-       [](FakeConsole&, Devices& d) { d.failure = "Broken."; },
-       {"<closed>", "<destroy>", Report(other + "Broken.\r\n"), "<error>\r\n"},
-       1},
-      {"a report longer than 1023 characters",
-       [](FakeConsole&, Devices& d) { d.failure = std::string(2000, 'x'); },
-       {"<closed>", "<destroy>", Report(other + std::string(2000, 'x')).substr(0, 7 + 1023),
-        "<error>\r\n"},
-       1},
+      {.name = "a console write failing in the middle of a string",
+       .type = FILE_TYPE_CHAR,
+       .write_errors = {{2, ERROR_NO_DATA}},
+       .log = "VID: 1209\r\n|A|<closed>|<destroy>|" + io("I/O error 232.")},
+      {.name = "the prompt's write failing: no wait",
+       .type = FILE_TYPE_CHAR,
+       .write_errors = {{16, ERROR_NO_DATA}},
+       .log = OnAConsole + "|" + io("I/O error 232.")},
+      {.name = "a block failing drops the rest of its statement",
+       .write_errors = {{1, ERROR_DISK_FULL}},
+       .log = ToAFile + "|" + io("I/O error 112.")},
+      {.name = "standard output of unknown type, closed once however often it is tried",
+       .outputs = {OfUnknownType},
+       .log = "<close>|<closed>|<destroy>|" + io("I/O error 105.")},
+      {.name = "two failures in one statement: the later one counts",
+       .type = FILE_TYPE_CHAR,
+       .outputs = {OfUnknownType, Output},
+       .write_errors = {{1, ERROR_DISK_FULL}},
+       .log = "<close>|1209\r\n|<closed>|<destroy>|" + io("I/O error 112.")},
+      {.name = "standard input that cannot be opened",
+       .input = INVALID_HANDLE_VALUE,
+       .log = ToAFile + "|\n|" + io("I/O error 104.")},
+      {.name = "a read failing: its message, with a full stop, after the listing",
+       .reads = {},
+       .read_error = ERROR_ACCESS_DENIED,
+       .log = ToAFile + "|<read>|\n|" + io("File access denied.")},
+      {.name = "a read failing, then the write-out before the report: the write-out counts",
+       .write_errors = {{2, ERROR_DISK_FULL}},
+       .reads = {},
+       .read_error = ERROR_ACCESS_DENIED,
+       .log = ToAFile + "|<read>|\n|" + io("I/O error 112.")},
+      {.name = "the last write-out failing at the end of the run",
+       .write_errors = {{2, ERROR_DISK_FULL}},
+       .log = ToAFile + "|<read>|\n|" + io("I/O error 112.")},
+      {.name = "a pipe whose writer has gone is the end of the input",
+       .reads = {},
+       .read_error = ERROR_BROKEN_PIPE,
+       .log = ToAFile + "|<read>|\n",
+       .status = 0},
+      {.name = "a failure of another kind, whose message ends with a full stop",
+       .failure = "Broken.",
+       .log = "<closed>|<destroy>|" + other + "Broken.\r\n|<error>\r\n"},
+      {.name = "a report longer than 1023 characters",
+       .failure = std::string(2000, 'x'),
+       .log = "<closed>|<destroy>|" + (other + std::string(2000, 'x')).substr(0, 7 + 1023) +
+              "|<error>\r\n"},
   };
   Tree tree("pattern.case");
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
     Log log;
     Devices devices(tree.Root(), log);
+    devices.failure = test.failure;
     FakeConsole platform(log);
-    test.setup(platform, devices);
+    platform.output_type = test.type;
+    platform.outputs = test.outputs;
+    platform.write_errors = test.write_errors;
+    platform.input = test.input;
+    platform.reads = test.reads;
+    platform.read_error = test.read_error;
     EXPECT_EQ(RunOver(devices, platform), test.status);
-    EXPECT_EQ(log, test.log);
+    EXPECT_EQ(Joined(log), test.log);
   }
 }
 
