@@ -7,9 +7,9 @@
 # a test never touches the user's own prefix. Wine stays quiet (WINEDEBUG=-all
 # unless set), headless (no display) and offers no Mono or Gecko install.
 #
-# Exits with 77, the tests' skip status, when the loader cannot execute on
-# this machine (for example an i386 loader on a kernel without 32-bit
-# support and without an emulator registered for it).
+# Says why, and exits with 77, when the loader cannot execute on this
+# machine (for example an i386 loader on a kernel without 32-bit support and
+# without an emulator registered for it).
 set -u
 
 if [ "$#" -lt 2 ]; then
@@ -25,13 +25,13 @@ if [ -z "${WINEPREFIX:-}" ]; then
 fi
 
 if [ ! -x "$loader" ]; then
-  echo "SKIP: the Wine loader $loader is not installed" >&2
+  echo "wine-run.sh: the Wine loader $loader is not installed" >&2
   exit 77
 fi
 if ! probe=$("$loader" --version 2>&1); then
-  echo "SKIP: the Wine loader $loader cannot execute on this machine: $probe" >&2
-  echo "SKIP: (a kernel without 32-bit x86 support runs the i386 loader only through" \
-    "qemu-i386 registered for i386 ELF files in binfmt_misc)" >&2
+  echo "wine-run.sh: the Wine loader $loader cannot execute on this machine: $probe" >&2
+  echo "wine-run.sh: (a kernel without 32-bit x86 support runs the i386 loader only through" \
+    "qemu-i386 registered for i386 ELF files in binfmt_misc; scripts/check sets that up)" >&2
   exit 77
 fi
 
