@@ -213,7 +213,7 @@ class LinuxDeviceApi final : public DeviceApi {
     if (!id) return FALSE;
     std::uint16_t version = 0;
     if (const std::optional<std::string> usb_device = UsbDevice(*handle, *id)) {
-      if (const auto text = ReadAttribute(root_ + *usb_device + "/bcdDevice")) {
+      if (const auto text = ReadUsbAttribute(*usb_device, "bcdDevice")) {
         version = ParseHexAttribute(*text).value_or(0);
       }
     } else {
@@ -272,6 +272,17 @@ class LinuxDeviceApi final : public DeviceApi {
     return entry.hid_folder.has_value();
   }
 
+  // Each interface of a USB device, and each device paired with a receiver,
+  // answers from the same usb_device: its attributes are read once.
+  const std::optional<std::string>& ReadUsbAttribute(const std::string& usb_device,
+                                                     std::string_view attribute) {
+    const std::string path = root_ + usb_device + "/" + std::string(attribute);
+    for (const auto& [read, text] : usb_attributes_) {
+      if (read == path) return text;
+    }
+    return usb_attributes_.emplace_back(path, ReadAttribute(path)).second;
+  }
+
   // A USB device's version and strings are its usb_device's. Other buses
   // never look up: a Bluetooth device sits under its USB adapter, whose
   // strings are not the device's.
@@ -301,7 +312,7 @@ class LinuxDeviceApi final : public DeviceApi {
     if (!id) return FALSE;
     std::optional<std::string> text;
     if (const std::optional<std::string> usb_device = UsbDevice(*handle, *id)) {
-      text = ReadAttribute(root_ + *usb_device + "/" + std::string(attribute));
+      text = ReadUsbAttribute(*usb_device, attribute);
       if (text) text->resize(TrimOneNewline(*text).size());
     } else if (attribute == "product") {
       // Without a USB descriptor the kernel's name for the device is all there is.
@@ -320,6 +331,7 @@ class LinuxDeviceApi final : public DeviceApi {
   std::vector<std::unique_ptr<DeviceHandle>> handles_;
   // The nodes the detail queries named, with their HID device folders.
   std::vector<std::pair<std::string, std::string>> nodes_;
+  std::vector<std::pair<std::string, std::optional<std::string>>> usb_attributes_;
 };
 
 }  // namespace
