@@ -75,10 +75,10 @@ HANDLE HandleFromDescriptor(int fd) {
   return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(fd) + HandleBias);
 }
 
+// The null and the invalid handle give negative descriptors, which every
+// system call refuses.
 int DescriptorFromHandle(HANDLE handle) {
-  const auto value = reinterpret_cast<std::uintptr_t>(handle);
-  if (value < HandleBias || value - HandleBias > static_cast<std::uintptr_t>(INT_MAX)) return -1;
-  return static_cast<int>(value - HandleBias);
+  return static_cast<int>(reinterpret_cast<std::uintptr_t>(handle) - HandleBias);
 }
 
 // One UTF-16 unit taken by itself, in UTF-8. A surrogate half can never be
@@ -102,19 +102,17 @@ int EncodeUnitAsUtf8(char16_t unit, char* out) {
 }
 
 // Blocks until fd is ready for events. A descriptor may come inherited
-// non-blocking, and its EAGAIN is not a failure of the stream.
-int WaitUntilReady(int fd, short events) {
+// non-blocking, and its EAGAIN is not a failure of the stream but a wait;
+// the read or write that follows tells how the stream is.
+void WaitUntilReady(int fd, short events) {
   pollfd entry{fd, events, 0};
-  while (poll(&entry, 1, -1) == -1) {
-    if (errno != EINTR) return errno;
-  }
-  return 0;
+  poll(&entry, 1, -1);
 }
 
 // Fills each of descriptors 0, 1 and 2 that is closed, so that no file opened
-// later takes its number: with standard output closed, the listing would
-// otherwise be written into the first device node opened. Returns the
-// descriptors that were closed, which stay closed to the program.
+// later takes its number: a device node opened as descriptor 2 would receive
+// whatever the C library writes to standard error. Returns the descriptors
+// that were closed, which stay closed to the program.
 std::vector<int> ReserveClosedStandardDescriptors() {
   // One poll tells which of the three are closed: those it calls invalid.
   pollfd standard[3] = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}};
@@ -123,38 +121,23 @@ std::vector<int> ReserveClosedStandardDescriptors() {
   for (const pollfd& entry : standard) {
     if ((entry.revents & POLLNVAL) != 0) closed.push_back(entry.fd);
   }
-  for (int fd : closed) {
-    // Without /dev/null (a bare chroot) a pipe end serves as well.
-    int placeholder = open("/dev/null", O_RDWR);
-    if (placeholder < 0) {
-      int ends[2];
-      if (pipe(ends) != 0) continue;
-      close(ends[1]);
-      placeholder = ends[0];
-    }
-    if (placeholder != fd) {
-      dup2(placeholder, fd);
-      close(placeholder);
-    }
-  }
+  // Each open takes the lowest free number: the closed ones, in order.
+  for (std::size_t slot = 0; slot < closed.size(); ++slot) open("/dev/null", O_RDWR);
   return closed;
 }
 
 // The narrow character set is the locale's, named by LC_ALL, else LC_CTYPE,
-// else LANG, as the C library reads them. The C locale is ASCII, and a name
-// that gives the character set ("C.UTF-8", "de_DE.ISO-8859-1") needs nothing
-// loaded; only a name without one ("de_DE") has its locale loaded and asked,
-// without becoming the process's locale.
+// else LANG, as the C library reads them; none is the C locale, ASCII. A
+// name that gives the character set ("C.UTF-8", "de_DE.ISO-8859-1") needs
+// nothing loaded; a name without one ("de_DE") has its locale loaded and
+// asked, without becoming the process's locale (the C locale is built in).
 std::string LocaleCharset() {
   const char* name = nullptr;
   for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
     name = std::getenv(variable);
     if (name != nullptr && *name != '\0') break;
   }
-  if (name == nullptr || *name == '\0' || std::strcmp(name, "C") == 0 ||
-      std::strcmp(name, "POSIX") == 0) {
-    return Ascii;
-  }
+  if (name == nullptr || *name == '\0') return Ascii;
   if (const char* dot = std::strchr(name, '.')) {
     const std::string codeset(dot + 1, std::strcspn(dot + 1, "@"));
     // The C library's folding of the name: its letters and digits, in lower case.
@@ -237,8 +220,7 @@ class LinuxConsolePlatform final : public ConsolePlatform {
       if (count == 0) return Fail(ERROR_GEN_FAILURE);
       if (errno == EINTR) continue;
       if (errno == EAGAIN) {
-        const int error = WaitUntilReady(fd, POLLOUT);
-        if (error != 0) return Fail(WindowsErrorFromErrno(error));
+        WaitUntilReady(fd, POLLOUT);
         continue;
       }
       return Fail(WindowsErrorFromErrno(errno));
@@ -258,8 +240,7 @@ class LinuxConsolePlatform final : public ConsolePlatform {
       }
       if (errno == EINTR) continue;
       if (errno == EAGAIN) {
-        const int error = WaitUntilReady(fd, POLLIN);
-        if (error != 0) return Fail(WindowsErrorFromErrno(error));
+        WaitUntilReady(fd, POLLIN);
         continue;
       }
       return Fail(WindowsErrorFromErrno(errno));

@@ -25,8 +25,9 @@ for case in "$@"; do
   done <"$case"
   sed '1,/^expect$/d; s/$/\r/' "$case" >"$work/expected"
   # The words of $locale are assignments of their own.
-  printf '%b' "$stdin" | env -u LC_ALL -u LC_CTYPE -u LANG HIDLIST_ROOT="$work/root/" $locale \
-    ${HIDLIST_WRAPPER:-} "$program" >"$work/out" 2>"$work/err"
+  printf '%b' "$stdin" >"$work/in"
+  env -u LC_ALL -u LC_CTYPE -u LANG HIDLIST_ROOT="$work/root/" $locale \
+    ${HIDLIST_WRAPPER:-} "$program" <"$work/in" >"$work/out" 2>"$work/err"
   status=$?
   if [ $status != 0 ] || [ -s "$work/err" ] || ! cmp -s "$work/expected" "$work/out"; then
     echo "FAIL $case: status $status"
