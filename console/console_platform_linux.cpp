@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
-#include <link.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "console/console_platform.h"
@@ -185,7 +185,7 @@ class LinuxConsolePlatform final : public ConsolePlatform {
 
   DWORD GetFileType(HANDLE hFile) override {
     struct stat status;
-    if (fstat(UsableDescriptor(hFile), &status) != 0) {
+    if (fstat(DescriptorFromHandle(hFile), &status) != 0) {
       last_error_ = WindowsErrorFromErrno(errno);
       return FILE_TYPE_UNKNOWN;
     }
@@ -194,20 +194,18 @@ class LinuxConsolePlatform final : public ConsolePlatform {
     return FILE_TYPE_DISK;
   }
 
-  // The channel closes only its standard output. The descriptor stays open,
-  // so that its slot stays filled for the same reason as at the start; it is
-  // closed to the program only.
+  // The channel closes only a standard output of unknown type. The
+  // descriptor stays open, so that its slot stays filled for the same reason
+  // as at the start; it is closed to the program only.
   BOOL CloseHandle(HANDLE hObject) override {
-    const int fd = UsableDescriptor(hObject);
-    if (fd < 0) return Fail(ERROR_INVALID_HANDLE);
-    closed_to_program_.push_back(fd);
+    closed_to_program_.push_back(DescriptorFromHandle(hObject));
     return 1;
   }
 
   BOOL WriteFile(HANDLE hFile, const void* lpBuffer, DWORD nNumberOfBytesToWrite,
                  DWORD* lpNumberOfBytesWritten) override {
     *lpNumberOfBytesWritten = 0;
-    const int fd = UsableDescriptor(hFile);
+    const int fd = DescriptorFromHandle(hFile);
     const char* next = static_cast<const char*>(lpBuffer);
     DWORD written = 0;
     while (written < nNumberOfBytesToWrite) {
@@ -231,7 +229,7 @@ class LinuxConsolePlatform final : public ConsolePlatform {
   BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead,
                 DWORD* lpNumberOfBytesRead) override {
     *lpNumberOfBytesRead = 0;
-    const int fd = UsableDescriptor(hFile);
+    const int fd = DescriptorFromHandle(hFile);
     for (;;) {
       const ssize_t count = read(fd, lpBuffer, nNumberOfBytesToRead);
       if (count >= 0) {
@@ -259,27 +257,18 @@ class LinuxConsolePlatform final : public ConsolePlatform {
                                  : EncodeUnitThroughIconv(*lpWideCharStr, lpMultiByteStr);
   }
 
+  // Every position a failure can arise at lies in the program itself, which
+  // carries all of this code: the module is the executable, named by its own
+  // file (glibc would give argv[0], the name it was started under). A
+  // position in no module is given as it is.
   ModuleLocation LocateModule(const void* position) override {
-    ModuleLocation location;
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+    const std::string_view file(path, length > 0 ? static_cast<std::size_t>(length) : 0);
     Dl_info info{};
-    link_map* module = nullptr;
-    const bool found =
-        dladdr1(position, &info, reinterpret_cast<void**>(&module), RTLD_DL_LINKMAP) != 0;
-    // For the main program glibc gives argv[0], the name it was started
-    // under; the module's own file is the executable's.
-    std::string path;
-    if (found && module != nullptr && module->l_name != nullptr && module->l_name[0] != '\0') {
-      path = module->l_name;
-    } else {
-      char exe[PATH_MAX];
-      const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe);
-      if (length > 0) path.assign(exe, static_cast<std::size_t>(length));
-    }
-    location.name = path.substr(path.rfind('/') + 1);
-    const auto address = reinterpret_cast<std::uintptr_t>(position);
-    const auto base = found ? reinterpret_cast<std::uintptr_t>(info.dli_fbase) : 0;
-    location.offset = base != 0 && address >= base ? address - base : address;
-    return location;
+    const auto base = dladdr(position, &info) != 0 ? info.dli_fbase : nullptr;
+    return {std::string(file.substr(file.rfind('/') + 1)),
+            reinterpret_cast<std::uintptr_t>(position) - reinterpret_cast<std::uintptr_t>(base)};
   }
 
   void CharToOemA(char*) override {}
@@ -299,13 +288,6 @@ class LinuxConsolePlatform final : public ConsolePlatform {
   bool IsClosedToProgram(int fd) const {
     return std::find(closed_to_program_.begin(), closed_to_program_.end(), fd) !=
            closed_to_program_.end();
-  }
-
-  // The descriptor of a handle the program may still use, else -1, which
-  // every system call refuses with EBADF.
-  int UsableDescriptor(HANDLE handle) const {
-    const int fd = DescriptorFromHandle(handle);
-    return fd >= 0 && !IsClosedToProgram(fd) ? fd : -1;
   }
 
   // Each unit is converted by itself, from the initial shift state and back

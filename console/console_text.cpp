@@ -11,7 +11,6 @@ constexpr std::int32_t OutputOpenFailure = 105;
 constexpr std::int32_t InputOpenFailure = 104;
 
 constexpr unsigned char LineFeed = 10;
-constexpr unsigned char CarriageReturn = 13;
 constexpr unsigned char EndOfFileMark = 26;  // Ctrl+Z
 
 // The room WideCharToMultiByte is given for the bytes of one unit: far more
@@ -180,27 +179,18 @@ bool ConsoleText::RefillInput() {
 
 void ConsoleText::ReadLine() {
   if (!OpenInput()) return;
-  bool after_carriage_return = false;
+  // The line ends with its LF, so a CR LF ends it too. A CR needs no rule of
+  // its own: what follows it is read by these same rules, so a lone CR is
+  // passed over like any other byte and one at the end of input ends there.
   while (!input_ended_) {
     if (input_position_ == input_end_ && !RefillInput()) return;
     const unsigned char byte = input_buffer_[input_position_];
-    if (after_carriage_return) {
-      // Only an LF right after the CR belongs to the line end; any other
-      // byte is left in place and read by the rules below.
-      if (byte == LineFeed) {
-        ++input_position_;
-        return;
-      }
-      after_carriage_return = false;
-      continue;
-    }
     if (byte == EndOfFileMark) {
       input_ended_ = true;
       return;
     }
     ++input_position_;
     if (byte == LineFeed) return;
-    if (byte == CarriageReturn) after_carriage_return = true;
   }
 }
 
