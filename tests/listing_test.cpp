@@ -415,6 +415,7 @@ TEST(Channel, HexDigits) {
   EXPECT_EQ(HexDigits(0x12345, 4), "12345");
   EXPECT_EQ(HexDigits(0xFFFFFFFF, 0), "FFFFFFFF");
   EXPECT_EQ(HexDigits(7, 33), "7");
+  EXPECT_EQ(HexDigits(7, 32), std::string(31, '0') + "7");
 }
 
 }  // namespace
