@@ -11,10 +11,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <iterator>
 #include <map>
+#include <new>
 #include <set>
 #include <stdexcept>
 
@@ -123,7 +125,7 @@ class Devices final : public DeviceApi {
 
   std::set<DWORD> missing;
   std::map<DWORD, DWORD> probes;  // at an index, the size the probe reports (0: none)
-  std::string failure;            // when set, the attribute query throws it
+  std::exception_ptr failure;     // when set, the attribute query throws it
 
   void HidD_GetHidGuid(GUID* guid) override { real_->HidD_GetHidGuid(guid); }
   HDEVINFO SetupDiGetClassDevsA(const GUID* guid, const char* enumerator, HWND parent,
@@ -159,7 +161,7 @@ class Devices final : public DeviceApi {
     return real_->CloseHandle(handle);
   }
   BOOLEAN HidD_GetAttributes(HANDLE handle, HIDD_ATTRIBUTES* attributes) override {
-    if (!failure.empty()) throw std::runtime_error(failure);
+    if (failure) std::rethrow_exception(failure);
     return real_->HidD_GetAttributes(handle, attributes);
   }
   BOOLEAN HidD_GetManufacturerString(HANDLE handle, void* buffer, ULONG length) override {
@@ -309,7 +311,7 @@ TEST(Listing, FailuresEndTheRunWithTheReport) {
     HANDLE input = Input;
     std::vector<std::string> reads = {"\r\n"};
     DWORD read_error = 0;
-    std::string failure = {};
+    std::exception_ptr failure = {};
     std::string log;  // Joined
     int status = 1;
   } cases[] = {
@@ -353,10 +355,15 @@ TEST(Listing, FailuresEndTheRunWithTheReport) {
        .log = ToAFile + "|<read>|\n",
        .status = 0},
       {.name = "a failure of another kind, whose message ends with a full stop",
-       .failure = "Broken.",
+       .failure = std::make_exception_ptr(std::runtime_error("Broken.")),
        .log = "<closed>|<destroy>|" + other + "Broken.\r\n|<error>\r\n"},
+      {.name = "memory running out",
+       .failure = std::make_exception_ptr(std::bad_alloc()),
+       .log =
+           "<closed>|<destroy>|<error>Exception std::bad_alloc in module hidlist at 00000000.\r\n"
+           "std::bad_alloc.\r\n|<error>\r\n"},
       {.name = "a report longer than 1023 characters",
-       .failure = std::string(2000, 'x'),
+       .failure = std::make_exception_ptr(std::runtime_error(std::string(2000, 'x'))),
        .log = "<closed>|<destroy>|" + (other + std::string(2000, 'x')).substr(0, 7 + 1023) +
               "|<error>\r\n"},
   };
