@@ -137,12 +137,6 @@ void ConsoleText::FlushOutput() {
   if (output_open_) WriteOutBuffer();
 }
 
-void ConsoleText::FinishOutput() {
-  const std::int32_t pending = pending_error_;
-  FlushOutput();
-  pending_error_ = pending;
-}
-
 bool ConsoleText::OpenInput() {
   if (input_open_) return true;
   HANDLE handle = platform_.GetStdHandle(STD_INPUT_HANDLE);

@@ -67,10 +67,8 @@ class ConsoleText {
   }
 
   // Writes the buffer out whatever the device flag says; a failure becomes
-  // the pending error.
+  // the pending error. Every end of the run does, the fatal report included.
   void FlushOutput();
-  // At the very end of the run: FlushOutput, with any failure ignored.
-  void FinishOutput();
 
  private:
   // Out of line and never returning, so that no caller can tail-call it:

@@ -46,7 +46,6 @@ FatalFailure Describe(const IoFailure& failure) {
 }
 
 void WriteAll(ConsolePlatform& platform, HANDLE handle, const char* bytes, std::size_t count) {
-  if (count == 0) return;
   DWORD written = 0;
   platform.WriteFile(handle, bytes, static_cast<DWORD>(count), &written);
 }
@@ -90,7 +89,6 @@ int ReportFatal(FatalFailure failure, ConsoleText& console, ConsolePlatform& pla
     WriteAll(platform, error, report.data(), std::strlen(report.c_str()));
     WriteAll(platform, error, "\r\n", 2);
   }
-  console.FinishOutput();
   return 1;
 }
 
