@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -115,14 +116,14 @@ void WaitUntilReady(int fd, short events) {
 // that were closed, which stay closed to the program.
 std::vector<int> ReserveClosedStandardDescriptors() {
   // One poll tells which of the three are closed: those it calls invalid.
-  pollfd standard[3] = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}};
-  poll(standard, 3, 0);
+  pollfd standard[] = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}};
+  poll(standard, std::size(standard), 0);
   std::vector<int> closed;
   for (const pollfd& entry : standard) {
     if ((entry.revents & POLLNVAL) != 0) closed.push_back(entry.fd);
   }
   // Each open takes the lowest free number: the closed ones, in order.
-  for (std::size_t slot = 0; slot < closed.size(); ++slot) open("/dev/null", O_RDWR);
+  for ([[maybe_unused]] int fd : closed) open("/dev/null", O_RDWR);
   return closed;
 }
 
@@ -189,9 +190,9 @@ class LinuxConsolePlatform final : public ConsolePlatform {
       last_error_ = WindowsErrorFromErrno(errno);
       return FILE_TYPE_UNKNOWN;
     }
-    if (S_ISCHR(status.st_mode)) return FILE_TYPE_CHAR;
-    if (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) return FILE_TYPE_PIPE;
-    return FILE_TYPE_DISK;
+    // The channel tells only a console apart: a pipe or a socket is written
+    // like a file.
+    return S_ISCHR(status.st_mode) ? FILE_TYPE_CHAR : FILE_TYPE_DISK;
   }
 
   // The channel closes only a standard output of unknown type. The
@@ -199,7 +200,7 @@ class LinuxConsolePlatform final : public ConsolePlatform {
   // as at the start; it is closed to the program only.
   BOOL CloseHandle(HANDLE hObject) override {
     closed_to_program_.push_back(DescriptorFromHandle(hObject));
-    return 1;
+    return TRUE;
   }
 
   BOOL WriteFile(HANDLE hFile, const void* lpBuffer, DWORD nNumberOfBytesToWrite,
@@ -223,7 +224,7 @@ class LinuxConsolePlatform final : public ConsolePlatform {
       }
       return Fail(WindowsErrorFromErrno(errno));
     }
-    return 1;
+    return TRUE;
   }
 
   BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead,
@@ -234,7 +235,7 @@ class LinuxConsolePlatform final : public ConsolePlatform {
       const ssize_t count = read(fd, lpBuffer, nNumberOfBytesToRead);
       if (count >= 0) {
         *lpNumberOfBytesRead = static_cast<DWORD>(count);
-        return 1;
+        return TRUE;
       }
       if (errno == EINTR) continue;
       if (errno == EAGAIN) {
@@ -282,7 +283,7 @@ class LinuxConsolePlatform final : public ConsolePlatform {
 
   BOOL Fail(DWORD code) {
     last_error_ = code;
-    return 0;
+    return FALSE;
   }
 
   bool IsClosedToProgram(int fd) const {
@@ -295,7 +296,7 @@ class LinuxConsolePlatform final : public ConsolePlatform {
   // converter is made at the first unit: a run that prints no string never
   // loads one.
   int EncodeUnitThroughIconv(char16_t unit, char* out) {
-    if (converter_ == NoConverter && !converter_tried_) {
+    if (!converter_tried_) {
       converter_tried_ = true;
       converter_ = iconv_open(charset_.c_str(), "UTF-16LE");
     }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <exception>
+#include <string>
 #include <string_view>
 #include <typeinfo>
 
@@ -22,23 +23,15 @@ struct FatalFailure {
 // kept as it is.
 std::string TypeName(const char* mangled) {
   std::string_view rest = mangled;
-  std::string name;
-  if (rest.starts_with("St")) {
-    name = "std";
-    rest.remove_prefix(2);
+  if (!rest.starts_with("St")) return mangled;
+  rest.remove_prefix(2);
+  // The length, in decimal, then a name of exactly that length.
+  const std::size_t digits = rest.find_first_not_of("0123456789");
+  if (digits == std::string_view::npos ||
+      std::to_string(rest.size() - digits) != rest.substr(0, digits)) {
+    return mangled;
   }
-  while (!rest.empty()) {
-    std::size_t length = 0;
-    std::size_t digits = 0;
-    while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') {
-      length = length * 10 + static_cast<std::size_t>(rest[digits++] - '0');
-    }
-    if (digits == 0 || length == 0 || length > rest.size() - digits) return mangled;
-    name += name.empty() ? "" : "::";
-    name += rest.substr(digits, length);
-    rest.remove_prefix(digits + length);
-  }
-  return name.empty() ? mangled : name;
+  return "std::" + std::string(rest.substr(digits));
 }
 
 FatalFailure Describe(const IoFailure& failure) {

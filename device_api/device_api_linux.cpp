@@ -30,10 +30,6 @@ namespace hidlist {
 
 namespace {
 
-// Windows' BOOL results; win_types.h leaves them to <windows.h>.
-constexpr BOOL TRUE = 1;
-constexpr BOOL FALSE = 0;
-
 constexpr DWORD SpintActive = 0x1;
 
 // A sysfs attribute is a page at most. A missing file, a folder and a failed

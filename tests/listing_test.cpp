@@ -75,14 +75,14 @@ class FakeConsole final : public ConsolePlatform {
     const std::string text(static_cast<const char*>(bytes), count);
     log_.push_back(handle == Error ? "<error>" + text : text);
     const auto failure = write_errors.find(handle == Error ? 0 : ++writes_);
-    if (failure != write_errors.end()) return Fail(failure->second);
-    *written = count;
-    return 1;
+    last_error_ = failure != write_errors.end() ? failure->second : 0;
+    if (last_error_ == 0) *written = count;
+    return last_error_ == 0;
   }
   BOOL ReadFile(HANDLE, void* buffer, DWORD size, DWORD* count) override {
     log_.push_back("<read>");
     *count = 0;
-    if (reads_ == reads.size()) return read_error != 0 ? Fail(read_error) : 1;
+    if (reads_ == reads.size()) return (last_error_ = read_error) == 0;
     const std::string& chunk = reads[reads_++];
     *count = std::min<DWORD>(size, static_cast<DWORD>(chunk.size()));
     std::memcpy(buffer, chunk.data(), *count);
@@ -102,11 +102,6 @@ class FakeConsole final : public ConsolePlatform {
   bool IsDebuggerPresent() override { return false; }
 
  private:
-  BOOL Fail(DWORD code) {
-    last_error_ = code;
-    return 0;
-  }
-
   Log& log_;
   std::size_t opens_ = 0;
   std::size_t reads_ = 0;
@@ -302,6 +297,8 @@ TEST(Listing, FailuresEndTheRunWithTheReport) {
   };
   const std::string other =
       "<error>Exception std::runtime_error in module hidlist at 00000000.\r\n";
+  // The message that, with its full stop and CR LF, makes a report of 1024 characters.
+  const std::string at_limit(1028 - other.size(), 'x');
   const struct {
     const char* name;
     DWORD type = FILE_TYPE_DISK;
@@ -370,10 +367,9 @@ TEST(Listing, FailuresEndTheRunWithTheReport) {
        .log =
            "<closed>|<destroy>|<error>Exception std::bad_alloc in module hidlist at 00000000.\r\n"
            "std::bad_alloc.\r\n|<error>\r\n"},
-      {.name = "a report longer than 1023 characters",
-       .failure = std::make_exception_ptr(std::runtime_error(std::string(2000, 'x'))),
-       .log = "<closed>|<destroy>|" + (other + std::string(2000, 'x')).substr(0, 7 + 1023) +
-              "|<error>\r\n"},
+      {.name = "a report of 1024 characters: only its last is cut",
+       .failure = std::make_exception_ptr(std::runtime_error(at_limit)),
+       .log = "<closed>|<destroy>|" + other + at_limit + ".\r|<error>\r\n"},
   };
   Tree tree("pattern.case");
   for (const auto& test : cases) {

@@ -37,6 +37,10 @@ inline bool operator==(const GUID& a, const GUID& b) {
   return true;
 }
 
+// BOOL results.
+inline constexpr BOOL FALSE = 0;
+inline constexpr BOOL TRUE = 1;
+
 // (HANDLE)-1, as on Windows; a null handle is a different, also unusable, value.
 inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintptr_t{0});
 
