@@ -18,7 +18,7 @@ trap 'rm -rf "$work"' EXIT
 mkdir "$work/root" && "$(dirname "$0")/tree.sh" "$case_file" "$work/root"
 export HIDLIST_ROOT=$work/root/
 sed '1,/^expect$/d; s/$/\r/' "$case_file" >"$work/listing"
-printf '\n' >"$work/enter"
+printf '\n' >"$work/enter" && printf '%5000s\nrest\n' >"$work/long" && exec 8<"$work/long"
 # A pipe whose reader has gone.
 mkfifo "$work/pipe" && exec 5<>"$work/pipe" 6>"$work/pipe" 5<&-
 failed=0
@@ -50,6 +50,8 @@ row '<"$work/enter" >&-'                /dev/null         105    6
 row '<&- >"$work/out"'                  "$work/listing"   104    1
 row '<"$work" >"$work/out"'             "$work/listing"   1      1
 row '<"$work/enter" >&6'                /dev/null         232    233
+# A first line longer than one read is read to its end: nothing is left.
+row '<&8 >"$work/out"; cat <&8 >>"$work/out"' "$work/listing" 0 0
 # Standard input inherited non-blocking, its line still to come: a wait.
 row '< <(sleep 0.3; echo) >"$work/out"' "$work/listing" 0      0    "$nonblocking"
 # With standard output closed, no device node may take its place.
