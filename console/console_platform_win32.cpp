@@ -8,15 +8,8 @@
 #include <memory>
 #include <string>
 
-// After the project's headers: windows.h defines several of their names as
-// macros with the same values.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+// After the project's headers, which it would otherwise redefine.
+#include "vocabulary/windows_sdk.h"
 
 namespace hidlist {
 

@@ -42,7 +42,7 @@ std::string IoErrorMessage(std::int32_t code) {
 }  // namespace
 
 IoFailure::IoFailure(std::int32_t code, const void* position)
-    : code_(code), message_(IoErrorMessage(code)), position_(position) {}
+    : message_(IoErrorMessage(code)), position_(position) {}
 
 std::string HexDigits(std::uint32_t value, int digits) {
   static constexpr char Digits[] = "0123456789ABCDEF";

@@ -31,14 +31,12 @@ class IoFailure : public std::exception {
 
   static constexpr const char* ClassName = "EInOutError";
 
-  std::int32_t Code() const { return code_; }
   const std::string& Message() const { return message_; }
   // The point just after the statement's CheckIo.
   const void* Position() const { return position_; }
   const char* what() const noexcept override { return message_.c_str(); }
 
  private:
-  std::int32_t code_;
   std::string message_;
   const void* position_;
 };

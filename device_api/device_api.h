@@ -55,6 +55,7 @@ static_assert(sizeof(HIDD_ATTRIBUTES) == 12);
 
 inline constexpr DWORD DIGCF_PRESENT = 0x02;
 inline constexpr DWORD DIGCF_DEVICEINTERFACE = 0x10;
+inline constexpr DWORD SPINT_ACTIVE = 0x1;
 inline constexpr DWORD GENERIC_READ = 0x80000000u;
 inline constexpr DWORD GENERIC_WRITE = 0x40000000u;
 inline constexpr DWORD FILE_SHARE_READ = 0x1;

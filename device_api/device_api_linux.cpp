@@ -30,32 +30,38 @@ namespace hidlist {
 
 namespace {
 
-constexpr DWORD SpintActive = 0x1;
+// What a read of a sysfs attribute gave. A file that is not there is Missing:
+// the device lacks that attribute. One that is there and cannot be opened or
+// read (a folder, EACCES, EIO, EMFILE) has Failed, which must not pass for
+// Missing.
+struct Attribute {
+  enum Outcome { Text, Missing, Failed } outcome = Missing;
+  std::string text;
+};
 
-// A sysfs attribute is a page at most. A missing file, a folder and a failed
-// read all give nothing: attributes that cannot be read are absent. The open
-// does not wait for a FIFO planted in a tree, nor does the read.
-std::optional<std::string> ReadAttribute(const std::string& path) {
+// A sysfs attribute is a page at most. The open does not wait for a FIFO
+// planted in a tree, nor does the read.
+Attribute ReadAttribute(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) return {errno == ENOENT ? Attribute::Missing : Attribute::Failed, {}};
   char page[4096];
   const ssize_t got = ::read(fd, page, sizeof page);
   ::close(fd);
-  if (got < 0) return std::nullopt;
-  return std::string(page, static_cast<std::size_t>(got));
+  if (got < 0) return {Attribute::Failed, {}};
+  return {Attribute::Text, std::string(page, static_cast<std::size_t>(got))};
 }
 
-// The entries of folder named prefix + N, in numeric order of N (hidraw2
-// before hidraw10). None when the folder is missing but its parent is there;
-// nothing at all when the parent is missing too, or when the folder cannot
-// be read to its end, which must not pass for a shorter folder.
+// The entries of the folder named prefix + N, in numeric order of N (hidraw2
+// before hidraw10); none when the folder is missing. Nothing at all when it
+// is there and cannot be listed to its end: a file in its place, no right to
+// read it, a read that fails part way. That must not pass for a shorter
+// folder.
 std::optional<std::vector<std::string>> NumberedEntries(const std::string& folder,
                                                         std::string_view prefix) {
   DIR* listing = ::opendir(folder.c_str());
   if (listing == nullptr) {
-    const std::string parent = folder.substr(0, folder.rfind('/'));
-    if (::access(parent.c_str(), F_OK) != 0) return std::nullopt;
-    return std::vector<std::string>{};
+    if (errno == ENOENT) return std::vector<std::string>{};
+    return std::nullopt;
   }
   std::vector<std::pair<std::uint32_t, std::string>> numbered;
   errno = 0;
@@ -79,7 +85,11 @@ std::optional<std::vector<std::string>> NumberedEntries(const std::string& folde
 std::optional<std::string> HidFolderOf(std::string_view target, std::string_view entry) {
   constexpr std::string_view Head = "../../devices/";
   const std::string tail = "/hidraw/" + std::string(entry);
-  if (!target.starts_with(Head) || !target.ends_with(tail)) return std::nullopt;
+  // The head and the tail may not share the slash between them.
+  if (target.size() < Head.size() + tail.size() || !target.starts_with(Head) ||
+      !target.ends_with(tail)) {
+    return std::nullopt;
+  }
   const std::string_view path =
       target.substr(Head.size(), target.size() - Head.size() - tail.size());
   std::string_view rest = path;
@@ -93,25 +103,36 @@ std::optional<std::string> HidFolderOf(std::string_view target, std::string_view
   return "sys/devices/" + std::string(path);
 }
 
-struct Entry {
+struct ClassEntry {
   std::string name;                       // hidrawN
   std::optional<std::string> hid_folder;  // found at the first detail query
   bool resolved = false;
 };
 
-struct DeviceSet {
-  std::vector<Entry> entries;  // in order of N
+// The device information set: the hidraw class entries, in order of N.
+struct HidrawSet {
+  std::vector<ClassEntry> entries;
 };
 
-struct DeviceHandle {
-  explicit DeviceHandle(int descriptor, std::string folder)
-      : fd(descriptor), hid_folder(std::move(folder)) {}
-  DeviceHandle(const DeviceHandle&) = delete;
-  DeviceHandle& operator=(const DeviceHandle&) = delete;
-  ~DeviceHandle() { ::close(fd); }
+// An open hidraw node, with the facts of its device that the queries read:
+// its ids, from its folder's name, and where its version and strings are
+// found. A node this service did not name has no facts.
+struct OpenNode {
+  OpenNode(int descriptor, std::string_view folder)
+      : fd(descriptor), hid_folder(folder), id(ParseHidFolderName(BaseName(folder))) {
+    // A USB device's version and strings are its usb_device's. Other buses
+    // never look up: a Bluetooth device sits under its USB adapter, whose
+    // strings are not the device's.
+    if (id && id->bus == HidBusUsb) usb_device = UsbDeviceOf(folder).value_or("");
+  }
+  OpenNode(const OpenNode&) = delete;
+  OpenNode& operator=(const OpenNode&) = delete;
+  ~OpenNode() { ::close(fd); }
 
   int fd;
-  std::string hid_folder;  // empty for a node this service did not name
+  std::string hid_folder;
+  std::optional<HidId> id;  // none when the folder's name does not parse
+  std::string usb_device;   // empty when the device has no USB parent
 };
 
 class LinuxDeviceApi final : public DeviceApi {
@@ -121,15 +142,18 @@ class LinuxDeviceApi final : public DeviceApi {
   void HidD_GetHidGuid(GUID* HidGuid) override { *HidGuid = HidInterfaceClass; }
 
   HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, const char*, HWND, DWORD) override {
-    auto set = std::make_unique<DeviceSet>();
+    auto set = std::make_unique<HidrawSet>();
     if (*ClassGuid == HidInterfaceClass) {
       // Only names are read here: an entry's details cost something only
-      // when it is asked about. A system without the hidraw class has no
-      // HID devices; one without sys/class, or whose class folder cannot be
-      // read, has no device set at all.
+      // when it is asked about. A system whose sys/class lacks the hidraw
+      // class has no HID devices. Without sys/class, or with a class folder
+      // that cannot be listed, there is no device set: not knowing is not
+      // "no devices".
       std::optional<std::vector<std::string>> names =
           NumberedEntries(root_ + "sys/class/hidraw", "hidraw");
-      if (!names) return INVALID_HANDLE_VALUE;
+      if (!names || (names->empty() && ::access((root_ + "sys/class").c_str(), F_OK) != 0)) {
+        return INVALID_HANDLE_VALUE;
+      }
       for (std::string& name : *names) set->entries.push_back({std::move(name), {}, false});
     }
     HDEVINFO handle = set.get();
@@ -140,13 +164,13 @@ class LinuxDeviceApi final : public DeviceApi {
   BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA*,
                                    const GUID* InterfaceClassGuid, DWORD MemberIndex,
                                    SP_DEVICE_INTERFACE_DATA* DeviceInterfaceData) override {
-    const DeviceSet* set = Find(sets_, DeviceInfoSet);
+    const HidrawSet* set = Find(sets_, DeviceInfoSet);
     if (set == nullptr || DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
         !(*InterfaceClassGuid == HidInterfaceClass) || MemberIndex >= set->entries.size()) {
       return FALSE;
     }
     DeviceInterfaceData->InterfaceClassGuid = HidInterfaceClass;
-    DeviceInterfaceData->Flags = SpintActive;
+    DeviceInterfaceData->Flags = SPINT_ACTIVE;
     // One past the entry's index, so that a record never enumerated refers to none.
     DeviceInterfaceData->Reserved = static_cast<ULONG_PTR>(MemberIndex) + 1;
     return TRUE;
@@ -156,7 +180,7 @@ class LinuxDeviceApi final : public DeviceApi {
       HDEVINFO DeviceInfoSet, SP_DEVICE_INTERFACE_DATA* DeviceInterfaceData,
       SP_DEVICE_INTERFACE_DETAIL_DATA_A* DeviceInterfaceDetailData,
       DWORD DeviceInterfaceDetailDataSize, DWORD* RequiredSize, SP_DEVINFO_DATA*) override {
-    DeviceSet* set = Find(sets_, DeviceInfoSet);
+    HidrawSet* set = Find(sets_, DeviceInfoSet);
     if (set == nullptr || DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
       return FALSE;
     }
@@ -172,7 +196,7 @@ class LinuxDeviceApi final : public DeviceApi {
         DeviceInterfaceDetailData->cbSize != sizeof(*DeviceInterfaceDetailData)) {
       return FALSE;
     }
-    Entry& entry = set->entries[member - 1];
+    ClassEntry& entry = set->entries[member - 1];
     if (!Resolve(entry)) return FALSE;
     const std::string path = root_ + "dev/" + entry.name;
     constexpr std::size_t PathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
@@ -192,33 +216,34 @@ class LinuxDeviceApi final : public DeviceApi {
   HANDLE CreateFileA(const char* lpFileName, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) override {
     const int fd = ::open(lpFileName, O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return INVALID_HANDLE_VALUE;
-    const auto known = std::find_if(nodes_.begin(), nodes_.end(),
+    const auto named = std::find_if(node_folders_.begin(), node_folders_.end(),
                                     [&](const auto& node) { return node.first == lpFileName; });
-    auto handle = std::make_unique<DeviceHandle>(fd, known != nodes_.end() ? known->second : "");
-    HANDLE result = handle.get();
-    handles_.push_back(std::move(handle));
+    auto node = std::make_unique<OpenNode>(
+        fd, named != node_folders_.end() ? std::string_view(named->second) : std::string_view());
+    HANDLE result = node.get();
+    open_nodes_.push_back(std::move(node));
     return result;
   }
 
-  BOOL CloseHandle(HANDLE hObject) override { return Remove(handles_, hObject); }
+  BOOL CloseHandle(HANDLE hObject) override { return Remove(open_nodes_, hObject); }
 
+  // As on Windows, a query that cannot read what it needs fails and fills
+  // nothing; a version the device does not give is 0.
   BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, HIDD_ATTRIBUTES* Attributes) override {
-    const DeviceHandle* handle = Find(handles_, HidDeviceObject);
-    if (handle == nullptr) return FALSE;
-    const std::optional<HidId> id = ParseHidFolderName(NameOf(handle->hid_folder));
-    if (!id) return FALSE;
-    std::uint16_t version = 0;
-    if (const std::optional<std::string> usb_device = UsbDevice(*handle, *id)) {
-      if (const auto text = ReadUsbAttribute(*usb_device, "bcdDevice")) {
-        version = ParseHexAttribute(*text).value_or(0);
-      }
+    const OpenNode* node = Find(open_nodes_, HidDeviceObject);
+    if (node == nullptr || !node->id) return FALSE;
+    std::optional<std::uint16_t> version;
+    if (!node->usb_device.empty()) {
+      const Attribute text = ReadUsbAttribute(node->usb_device, "bcdDevice");
+      if (text.outcome != Attribute::Failed) version = ParseHexAttribute(text.text).value_or(0);
     } else {
-      version = InputVersion(root_ + handle->hid_folder);
+      version = InputVersion(root_ + node->hid_folder);
     }
+    if (!version) return FALSE;
     Attributes->Size = sizeof(HIDD_ATTRIBUTES);
-    Attributes->VendorID = id->vendor;
-    Attributes->ProductID = id->product;
-    Attributes->VersionNumber = version;
+    Attributes->VendorID = node->id->vendor;
+    Attributes->ProductID = node->id->product;
+    Attributes->VersionNumber = *version;
     return TRUE;
   }
 
@@ -249,11 +274,9 @@ class LinuxDeviceApi final : public DeviceApi {
     return TRUE;
   }
 
-  static std::string_view NameOf(std::string_view path) { return path.substr(path.rfind('/') + 1); }
-
   // Reads the entry's link once; a device that left, or an entry that is
   // not a hidraw device's link, has no detail.
-  bool Resolve(Entry& entry) {
+  bool Resolve(ClassEntry& entry) {
     if (!entry.resolved) {
       entry.resolved = true;
       char target[PATH_MAX];
@@ -263,15 +286,15 @@ class LinuxDeviceApi final : public DeviceApi {
         entry.hid_folder =
             HidFolderOf(std::string_view(target, static_cast<std::size_t>(length)), entry.name);
       }
-      if (entry.hid_folder) nodes_.emplace_back(root_ + "dev/" + entry.name, *entry.hid_folder);
+      if (entry.hid_folder)
+        node_folders_.emplace_back(root_ + "dev/" + entry.name, *entry.hid_folder);
     }
     return entry.hid_folder.has_value();
   }
 
   // Each interface of a USB device, and each device paired with a receiver,
   // answers from the same usb_device: its attributes are read once.
-  const std::optional<std::string>& ReadUsbAttribute(const std::string& usb_device,
-                                                     std::string_view attribute) {
+  Attribute ReadUsbAttribute(const std::string& usb_device, std::string_view attribute) {
     const std::string path = root_ + usb_device + "/" + std::string(attribute);
     for (const auto& [read, text] : usb_attributes_) {
       if (read == path) return text;
@@ -279,55 +302,46 @@ class LinuxDeviceApi final : public DeviceApi {
     return usb_attributes_.emplace_back(path, ReadAttribute(path)).second;
   }
 
-  // A USB device's version and strings are its usb_device's. Other buses
-  // never look up: a Bluetooth device sits under its USB adapter, whose
-  // strings are not the device's.
-  static std::optional<std::string> UsbDevice(const DeviceHandle& handle, const HidId& id) {
-    if (id.bus != HidBusUsb) return std::nullopt;
-    const std::optional<std::string_view> device = UsbDeviceOf(handle.hid_folder);
-    if (!device) return std::nullopt;
-    return std::string(*device);
-  }
-
   // The version of the lowest-numbered input device of a HID device that
-  // gives one, else 0.
-  static std::uint16_t InputVersion(const std::string& hid_folder) {
+  // gives one, else 0; none when a folder or a version that is there cannot
+  // be read.
+  static std::optional<std::uint16_t> InputVersion(const std::string& hid_folder) {
     const auto inputs = NumberedEntries(hid_folder + "/input", "input");
-    for (const std::string& input : inputs.value_or(std::vector<std::string>{})) {
-      if (const auto text = ReadAttribute(hid_folder + "/input/" + input + "/id/version")) {
-        if (const std::optional<std::uint16_t> version = ParseHexAttribute(*text)) return *version;
-      }
+    if (!inputs) return std::nullopt;
+    for (const std::string& input : *inputs) {
+      const Attribute text = ReadAttribute(hid_folder + "/input/" + input + "/id/version");
+      if (text.outcome == Attribute::Failed) return std::nullopt;
+      if (const std::optional<std::uint16_t> version = ParseHexAttribute(text.text)) return version;
     }
     return 0;
   }
 
+  // A string the device does not have and one that cannot be read both fail,
+  // as on Windows: the listing prints an empty line for either.
   BOOLEAN GetString(HANDLE object, void* buffer, ULONG length, std::string_view attribute) {
-    const DeviceHandle* handle = Find(handles_, object);
-    if (handle == nullptr) return FALSE;
-    const std::optional<HidId> id = ParseHidFolderName(NameOf(handle->hid_folder));
-    if (!id) return FALSE;
+    const OpenNode* node = Find(open_nodes_, object);
+    if (node == nullptr || !node->id) return FALSE;
     std::optional<std::string> text;
-    if (const std::optional<std::string> usb_device = UsbDevice(*handle, *id)) {
-      text = ReadUsbAttribute(*usb_device, attribute);
-      if (text) text->resize(TrimOneNewline(*text).size());
+    if (!node->usb_device.empty()) {
+      const Attribute read = ReadUsbAttribute(node->usb_device, attribute);
+      if (read.outcome == Attribute::Text) text = std::string(TrimOneNewline(read.text));
     } else if (attribute == "product") {
-      // Without a USB descriptor the kernel's name for the device is all there is.
-      if (const auto uevent = ReadAttribute(root_ + handle->hid_folder + "/uevent")) {
-        if (const auto name = FindUeventValue(*uevent, "HID_NAME")) text = std::string(*name);
-      }
+      // Without a USB descriptor the kernel's name for the device is all
+      // there is; the uevent file holds its first line.
+      const Attribute uevent = ReadAttribute(root_ + node->hid_folder + "/uevent");
+      if (const auto name = FindUeventValue(uevent.text, "HID_NAME")) text = std::string(*name);
     }
-    // Windows reports a string the device does not have this way.
     if (!text) return FALSE;
     FillWideBuffer(Utf8ToUtf16(*text), buffer, length);
     return TRUE;
   }
 
   std::string root_;
-  std::vector<std::unique_ptr<DeviceSet>> sets_;
-  std::vector<std::unique_ptr<DeviceHandle>> handles_;
+  std::vector<std::unique_ptr<HidrawSet>> sets_;
+  std::vector<std::unique_ptr<OpenNode>> open_nodes_;
   // The nodes the detail queries named, with their HID device folders.
-  std::vector<std::pair<std::string, std::string>> nodes_;
-  std::vector<std::pair<std::string, std::optional<std::string>>> usb_attributes_;
+  std::vector<std::pair<std::string, std::string>> node_folders_;
+  std::vector<std::pair<std::string, Attribute>> usb_attributes_;
 };
 
 }  // namespace

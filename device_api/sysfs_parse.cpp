@@ -24,12 +24,23 @@ std::optional<std::uint16_t> ParseHex16(std::string_view digits) {
   return static_cast<std::uint16_t>(value);
 }
 
+// A field of a HID device folder's name: four to eight hex digits, the
+// kernel's %04X of a 32-bit number.
+std::optional<std::uint32_t> ParseIdField(std::string_view digits) {
+  if (digits.size() < 4 || digits.size() > 8) return std::nullopt;
+  std::uint32_t value = 0;
+  for (char c : digits) {
+    const auto digit = HexDigit(c);
+    if (!digit) return std::nullopt;
+    value = (value << 4) | *digit;
+  }
+  return value;
+}
+
 std::string_view Parent(std::string_view path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string_view::npos ? std::string_view{} : path.substr(0, slash);
 }
-
-std::string_view Name(std::string_view path) { return path.substr(path.rfind('/') + 1); }
 
 }  // namespace
 
@@ -46,25 +57,31 @@ std::optional<std::string_view> FindUeventValue(std::string_view text, std::stri
 }
 
 std::optional<HidId> ParseHidFolderName(std::string_view name) {
-  if (name.size() < 16 || name[4] != ':' || name[9] != ':' || name[14] != '.') return std::nullopt;
+  if (name.size() < 5 || name[4] != ':') return std::nullopt;
+  const std::size_t second = name.find(':', 5);
+  if (second == std::string_view::npos) return std::nullopt;
+  const std::size_t dot = name.find('.', second + 1);
+  if (dot == std::string_view::npos || dot + 1 == name.size()) return std::nullopt;
   const auto bus = ParseHex16(name.substr(0, 4));
-  const auto vendor = ParseHex16(name.substr(5, 4));
-  const auto product = ParseHex16(name.substr(10, 4));
-  for (char c : name.substr(15)) {
+  const auto vendor = ParseIdField(name.substr(5, second - 5));
+  const auto product = ParseIdField(name.substr(second + 1, dot - second - 1));
+  for (char c : name.substr(dot + 1)) {
     if (!HexDigit(c)) return std::nullopt;
   }
   if (!bus || !vendor || !product) return std::nullopt;
-  return HidId{*bus, *vendor, *product};
+  return HidId{*bus, static_cast<std::uint16_t>(*vendor), static_cast<std::uint16_t>(*product)};
 }
+
+std::string_view BaseName(std::string_view path) { return path.substr(path.rfind('/') + 1); }
 
 std::optional<std::string_view> UsbDeviceOf(std::string_view hid_folder) {
   std::string_view path = Parent(hid_folder);
-  while (ParseHidFolderName(Name(path))) path = Parent(path);
+  while (ParseHidFolderName(BaseName(path))) path = Parent(path);
   const std::string_view device = Parent(path);
-  const std::string_view device_name = Name(device);
+  const std::string_view device_name = BaseName(device);
   // Nothing at or above sys/devices itself is a device.
   if (device.size() <= std::string_view("sys/devices").size()) return std::nullopt;
-  const std::string_view interface = Name(path);
+  const std::string_view interface = BaseName(path);
   if (interface.size() <= device_name.size() || !interface.starts_with(device_name) ||
       interface[device_name.size()] != ':') {
     return std::nullopt;

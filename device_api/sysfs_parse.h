@@ -22,8 +22,13 @@ struct HidId {
 std::optional<std::string_view> FindUeventValue(std::string_view text, std::string_view key);
 
 // The kernel names a HID device's folder BBBB:VVVV:PPPP.NNNN: bus, vendor and
-// product in four hex digits each, then its running number.
+// product in at least four hex digits each, then its running number. Vendor
+// and product are 32 bits wide there (uhid takes such ids); a HID device's
+// ids are their low 16 bits, as the kernel's own HIDIOCGRAWINFO gives them.
 std::optional<HidId> ParseHidFolderName(std::string_view name);
+
+// The last part of a path: what follows its last '/', or all of it.
+std::string_view BaseName(std::string_view path);
 
 // The usb_device folder above a USB HID device's folder (both as paths under
 // "sys/devices/"): past any HID devices it hangs from, as a receiver's paired

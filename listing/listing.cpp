@@ -15,12 +15,12 @@ void PrintLine(ConsoleText& console, std::string_view text) {
 
 // Releases the device information set on every path, including when a
 // console failure unwinds the run.
-class DeviceSet {
+class DeviceInfoSetGuard {
  public:
-  DeviceSet(DeviceApi& devices, HDEVINFO set) : devices_(devices), set_(set) {}
-  DeviceSet(const DeviceSet&) = delete;
-  DeviceSet& operator=(const DeviceSet&) = delete;
-  ~DeviceSet() { devices_.SetupDiDestroyDeviceInfoList(set_); }
+  DeviceInfoSetGuard(DeviceApi& devices, HDEVINFO set) : devices_(devices), set_(set) {}
+  DeviceInfoSetGuard(const DeviceInfoSetGuard&) = delete;
+  DeviceInfoSetGuard& operator=(const DeviceInfoSetGuard&) = delete;
+  ~DeviceInfoSetGuard() { devices_.SetupDiDestroyDeviceInfoList(set_); }
   HDEVINFO Get() const { return set_; }
 
  private:
@@ -102,9 +102,9 @@ const std::byte* DetailBuffer::Bytes() const {
   return larger_.empty() ? record_ : reinterpret_cast<const std::byte*>(larger_.data());
 }
 
-void ReportDevice(const char* DevicePath, ListingState& state, DeviceApi& devices,
+void ReportDevice(const char* device_path, ListingState& state, DeviceApi& devices,
                   ConsoleText& console) {
-  HANDLE handle = devices.CreateFileA(DevicePath, DeviceAccess, DeviceShareMode, nullptr,
+  HANDLE handle = devices.CreateFileA(device_path, DeviceAccess, DeviceShareMode, nullptr,
                                       OPEN_EXISTING, 0, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     PrintLine(console, "System input HID detected");
@@ -148,7 +148,7 @@ void RunListing(DeviceApi& devices, ConsoleText& console) {
     return;
   }
   {
-    DeviceSet set(devices, set_handle);
+    DeviceInfoSetGuard set(devices, set_handle);
     for (DWORD index = 0; index < InterfaceScanLimit; ++index) {
       state.InterfaceData.cbSize = sizeof(SP_DEVICE_INTERFACE_DATA);
       if (!devices.SetupDiEnumDeviceInterfaces(set.Get(), nullptr, &state.HidGuid, index,

@@ -50,8 +50,11 @@ class DetailBuffer {
   std::size_t given_ = 0;
 };
 
-// The run state: zero at the start of a run and carried over from one index
-// to the next as the platform left it.
+// The run state, zero at the start of a run. The scan fields carry over from
+// one index to the next as the platform left them. Each device's report
+// clears the attributes before its query and closes its handle when it ends;
+// the string buffer keeps what the last query left, and a query's covered
+// part is all that is printed.
 struct ListingState {
   // Scan fields.
   GUID HidGuid{};
@@ -68,7 +71,7 @@ struct ListingState {
 void RunListing(DeviceApi& devices, ConsoleText& console);
 
 // The lines of one device: five when it opens, one when it does not.
-void ReportDevice(const char* DevicePath, ListingState& state, DeviceApi& devices,
+void ReportDevice(const char* device_path, ListingState& state, DeviceApi& devices,
                   ConsoleText& console);
 
 }  // namespace hidlist

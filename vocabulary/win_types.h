@@ -2,9 +2,8 @@
 // listing, the channel and their Linux backends can use Windows' names and
 // sizes without <windows.h>.
 //
-// Windows backend files include <windows.h> after the project's headers:
-// windows.h defines several of these names as macros, which then take over
-// for the rest of that file with the same values.
+// Windows backend files include <windows.h> after the project's headers,
+// through windows_sdk.h.
 #pragma once
 
 #include <cstdint>
