@@ -30,10 +30,15 @@ namespace hidlist {
 
 namespace {
 
+// Whether a failed open or read met nothing: a file or folder that is not
+// there, or one whose device has left (sysfs answers ENODEV while it removes
+// a device's files).
+bool Gone(int error) { return error == ENOENT || error == ENODEV; }
+
 // What a read of a sysfs attribute gave. A file that is not there is Missing:
-// the device lacks that attribute. One that is there and cannot be opened or
-// read (a folder, EACCES, EIO, EMFILE) has Failed, which must not pass for
-// Missing.
+// the device lacks that attribute, or has left. One that is there and cannot
+// be opened or read (a folder, EACCES, EIO, EMFILE) has Failed, which must
+// not pass for Missing.
 struct Attribute {
   enum Outcome { Text, Missing, Failed } outcome = Missing;
   std::string text;
@@ -43,11 +48,12 @@ struct Attribute {
 // planted in a tree, nor does the read.
 Attribute ReadAttribute(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return {errno == ENOENT ? Attribute::Missing : Attribute::Failed, {}};
+  if (fd < 0) return {Gone(errno) ? Attribute::Missing : Attribute::Failed, {}};
   char page[4096];
   const ssize_t got = ::read(fd, page, sizeof page);
+  const int error = errno;
   ::close(fd);
-  if (got < 0) return {Attribute::Failed, {}};
+  if (got < 0) return {Gone(error) ? Attribute::Missing : Attribute::Failed, {}};
   return {Attribute::Text, std::string(page, static_cast<std::size_t>(got))};
 }
 
@@ -60,7 +66,7 @@ std::optional<std::vector<std::string>> NumberedEntries(const std::string& folde
                                                         std::string_view prefix) {
   DIR* listing = ::opendir(folder.c_str());
   if (listing == nullptr) {
-    if (errno == ENOENT) return std::vector<std::string>{};
+    if (Gone(errno)) return std::vector<std::string>{};
     return std::nullopt;
   }
   std::vector<std::pair<std::uint32_t, std::string>> numbered;

@@ -2,7 +2,7 @@
 // stream can show: the write pattern on a console, the order of the calls,
 // failures in the middle of a statement. The devices are the Linux service
 // over a case's tree, with the quirks of a Windows platform added where a
-// tree cannot give them.
+// tree cannot give them. The runs are data: tests/cases/fake_console.txt.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -13,10 +13,13 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <map>
 #include <new>
+#include <optional>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 
 #include "console/fatal_report.h"
@@ -223,169 +226,141 @@ std::size_t Descriptors() {
 const std::string Prompt = "Press ENTER to return.........\r\n";
 const std::string Pad = "VID: 0810\r\n\r\nPID: 0101\r\nPad\r\nVersionNumber:0000\r\n";
 const std::string Usb = "VID: 1209\r\nAb\r\nPID: 0001\r\n\r\nVersionNumber:0100\r\n";
-const std::string Listing = Usb + Pad + Prompt;  // 129 bytes
 // The run of pattern.case on a console up to the wait, write by write.
 const std::string OnAConsole =
     "VID: 1209\r\n|A|b|\r\n|PID: 0001\r\n|\r\n|VersionNumber:0100\r\n|<closed>|"
     "VID: 0810\r\n|\r\n|PID: 0101\r\n|P|a|d|\r\n|VersionNumber:0000\r\n|<closed>|<destroy>|" +
     Prompt;
-// The same to a file or a pipe: a block of 128 bytes, the rest at the end.
-const std::string ToAFile = "<closed>|<closed>|<destroy>|" + Listing.substr(0, 128);
+// The same to a file or a pipe: a block of 128 bytes; the listing is 129.
+const std::string ToAFile = "<closed>|<closed>|<destroy>|" + (Usb + Pad + Prompt).substr(0, 128);
 
-TEST(Listing, OnAConsoleEveryStatementAndUnitIsWrittenAtOnceToAFileInBlocksOf128Bytes) {
-  Tree tree("pattern.case");
-  for (DWORD type : {FILE_TYPE_CHAR, FILE_TYPE_DISK, FILE_TYPE_PIPE}) {
+// A text of fake_console.txt with its escapes and names filled in.
+std::string Expand(const std::string& text) {
+  const std::map<std::string, std::string> names = {
+      {"console", OnAConsole}, {"file", ToAFile}, {"usb", Usb}, {"pad", Pad}, {"prompt", Prompt}};
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\') {
+      out += text[++i] == 'r' ? '\r' : '\n';
+    } else if (text[i] == '{') {
+      const std::size_t end = text.find('}', i);
+      const std::string name = text.substr(i + 1, end - i - 1);
+      if (name.starts_with("io ")) {
+        out += "<error>Exception EInOutError in module hidlist at 00001234.\r\n" + name.substr(3) +
+               "\r\n|<error>\r\n";
+      } else if (name.starts_with("x*")) {
+        out += std::string(std::stoul(name.substr(2)), 'x');
+      } else {
+        out += names.at(name);
+      }
+      i = end;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// One run of fake_console.txt.
+struct FakeRun {
+  std::string name;
+  std::string tree = "0";
+  std::set<DWORD> missing;
+  std::map<DWORD, DWORD> probes;
+  int folder_error = 0;
+  std::exception_ptr failure;
+  DWORD type = FILE_TYPE_DISK;
+  std::vector<HANDLE> outputs = {Output};
+  std::map<int, DWORD> write_errors;
+  HANDLE input = Input;
+  std::vector<std::string> reads = {"\r\n"};
+  DWORD read_error = 0;
+  std::string log, written;
+  int status = 0;
+};
+
+std::vector<FakeRun> ReadRuns() {
+  std::ifstream file(HIDLIST_SOURCE_DIR "/tests/cases/fake_console.txt");
+  std::vector<FakeRun> runs;
+  for (std::string line; std::getline(file, line);) {
+    std::istringstream words(line);
+    std::string key, rest;
+    words >> key >> std::ws;
+    std::getline(words, rest);
+    std::istringstream values(rest);
+    DWORD number = 0;
+    if (key.empty() || key.starts_with('#')) continue;
+    if (key == "run") {
+      runs.emplace_back().name = rest;
+      continue;
+    }
+    FakeRun& run = runs.back();
+    if (key == "tree") {
+      run.tree = rest;
+    } else if (key == "missing") {
+      run.missing.insert(std::stoul(rest));
+    } else if (key == "probe" && values >> number) {
+      values >> run.probes[number];
+    } else if (key == "folder_error") {
+      run.folder_error = std::stoi(rest);
+    } else if (key == "throw") {
+      run.failure = rest == "bad_alloc"
+                        ? std::make_exception_ptr(std::bad_alloc())
+                        : std::make_exception_ptr(std::runtime_error(Expand(rest.substr(14))));
+    } else if (key == "type") {
+      run.type = rest == "char" ? FILE_TYPE_CHAR : rest == "pipe" ? FILE_TYPE_PIPE : FILE_TYPE_DISK;
+    } else if (key == "outputs") {
+      run.outputs.clear();
+      for (std::string word; values >> word;) {
+        run.outputs.push_back(word == "unknown" ? OfUnknownType : Output);
+      }
+    } else if (key == "write" && values >> number) {
+      values >> run.write_errors[static_cast<int>(number)];
+    } else if (key == "input") {
+      run.input = INVALID_HANDLE_VALUE;
+    } else if (key == "reads") {
+      run.reads.clear();
+    } else if (key == "read_error") {
+      run.read_error = std::stoul(rest);
+    } else if (key == "log") {
+      run.log = Expand(rest);
+    } else if (key == "written") {
+      run.written = Expand(rest);
+    } else if (key == "status") {
+      run.status = std::stoi(rest);
+    } else {
+      ADD_FAILURE() << "fake_console.txt: " << line;
+    }
+  }
+  return runs;
+}
+
+TEST(Listing, RunsOverAFakeConsole) {
+  const std::vector<FakeRun> runs = ReadRuns();
+  ASSERT_FALSE(runs.empty()) << "no runs in fake_console.txt";
+  for (const FakeRun& run : runs) {
+    SCOPED_TRACE(run.name);
+    std::optional<Tree> tree;
+    if (run.tree != "none") tree.emplace("pattern.case", std::stoul(run.tree));
     Log log;
-    Devices devices(tree.Root(), log);
+    Devices devices(tree ? tree->Root() : "/nonexistent/", log);
+    devices.missing = run.missing;
+    devices.probes = run.probes;
+    devices.failure = run.failure;
     FakeConsole platform(log);
-    platform.output_type = type;
+    platform.output_type = run.type;
+    platform.outputs = run.outputs;
+    platform.write_errors = run.write_errors;
+    platform.input = run.input;
+    platform.reads = run.reads;
+    platform.read_error = run.read_error;
     const std::size_t descriptors = Descriptors();
-    EXPECT_EQ(RunOver(devices, platform), 0);
-    EXPECT_EQ(Joined(log),
-              type == FILE_TYPE_CHAR ? OnAConsole + "|<read>" : ToAFile + "|<read>|\n");
-    EXPECT_EQ(Descriptors(), descriptors) << "a descriptor was left open";
-  }
-}
-
-TEST(Listing, QuirksOfThePlatform) {
-  const struct {
-    const char* name;
-    std::set<DWORD> missing;
-    std::map<DWORD, DWORD> probes;
-    std::size_t root_name_length;
-    std::string output;
-  } cases[] = {
-      {"an index without an interface between two with one", {0}, {}, 0, Pad + Prompt},
-      {"a probe that reports less room than the path needs",
-       {},
-       {{0, 10}},
-       0,
-       "Could not find the system name for this HID device\r\n" + Pad + Prompt},
-      {"paths longer than the detail record", {}, {}, 250, Listing},
-  };
-  for (const auto& test : cases) {
-    SCOPED_TRACE(test.name);
-    Tree tree("pattern.case", test.root_name_length);
-    Log log;
-    Devices devices(tree.Root(), log);
-    devices.missing = test.missing;
-    devices.probes = test.probes;
-    FakeConsole platform(log);
-    EXPECT_EQ(RunOver(devices, platform), 0);
-    EXPECT_EQ(Written(log), test.output);
-  }
-}
-
-TEST(Listing, WithoutADeviceSetNothingIsReadAndTheRunEndsWell) {
-  Tree tree("pattern.case");
-  for (const bool unreadable : {false, true}) {  // no sys/; a class folder read that fails
-    Log log;
-    Devices devices(unreadable ? tree.Root() : "/nonexistent/", log);
-    FakeConsole platform(log);
-    platform.input = INVALID_HANDLE_VALUE;
-    folder_read_error = unreadable ? EOVERFLOW : 0;
-    EXPECT_EQ(RunOver(devices, platform), 0);
+    folder_read_error = run.folder_error;
+    EXPECT_EQ(RunOver(devices, platform), run.status);
     folder_read_error = 0;
-    EXPECT_EQ(log, Log{"Could not attach to PnP node\r\n"});
-  }
-}
-
-TEST(Listing, FailuresEndTheRunWithTheReport) {
-  const auto io = [](const std::string& message) {
-    return "<error>Exception EInOutError in module hidlist at 00001234.\r\n" + message +
-           "\r\n|<error>\r\n";
-  };
-  const std::string other =
-      "<error>Exception std::runtime_error in module hidlist at 00000000.\r\n";
-  // The message that, with its full stop and CR LF, makes a report of 1024 characters.
-  const std::string at_limit(1028 - other.size(), 'x');
-  const struct {
-    const char* name;
-    DWORD type = FILE_TYPE_DISK;
-    std::vector<HANDLE> outputs = {Output};
-    std::map<int, DWORD> write_errors = {};
-    HANDLE input = Input;
-    std::vector<std::string> reads = {"\r\n"};
-    DWORD read_error = 0;
-    std::exception_ptr failure = {};
-    std::string log;  // Joined
-    int status = 1;
-  } cases[] = {
-      {.name = "a console write failing in the middle of a string",
-       .type = FILE_TYPE_CHAR,
-       .write_errors = {{2, ERROR_NO_DATA}},
-       .log = "VID: 1209\r\n|A|<closed>|<destroy>|" + io("I/O error 232.")},
-      {.name = "a console write failing at the end of the manufacturer's line",
-       .type = FILE_TYPE_CHAR,
-       .write_errors = {{4, ERROR_NO_DATA}},
-       .log = "VID: 1209\r\n|A|b|\r\n|<closed>|<destroy>|" + io("I/O error 232.")},
-      {.name = "a console write failing at the end of the product's line",
-       .type = FILE_TYPE_CHAR,
-       .write_errors = {{6, ERROR_NO_DATA}},
-       .log =
-           "VID: 1209\r\n|A|b|\r\n|PID: 0001\r\n|\r\n|<closed>|<destroy>|" + io("I/O error 232.")},
-      {.name = "the prompt's write failing: no wait",
-       .type = FILE_TYPE_CHAR,
-       .write_errors = {{16, ERROR_NO_DATA}},
-       .log = OnAConsole + "|" + io("I/O error 232.")},
-      {.name = "a block failing drops the rest of its statement",
-       .write_errors = {{1, ERROR_DISK_FULL}},
-       .log = ToAFile + "|" + io("I/O error 112.")},
-      {.name = "standard output of unknown type, closed once however often it is tried",
-       .outputs = {OfUnknownType},
-       .log = "<close>|<closed>|<destroy>|" + io("I/O error 105.")},
-      {.name = "two failures in one statement: the later one counts",
-       .type = FILE_TYPE_CHAR,
-       .outputs = {OfUnknownType, Output},
-       .write_errors = {{1, ERROR_DISK_FULL}},
-       .log = "<close>|1209\r\n|<closed>|<destroy>|" + io("I/O error 112.")},
-      {.name = "standard input that cannot be opened",
-       .input = INVALID_HANDLE_VALUE,
-       .log = ToAFile + "|\n|" + io("I/O error 104.")},
-      {.name = "a read failing: its message, with a full stop, after the listing",
-       .reads = {},
-       .read_error = ERROR_ACCESS_DENIED,
-       .log = ToAFile + "|<read>|\n|" + io("File access denied.")},
-      {.name = "a read failing, then the write-out before the report: the write-out counts",
-       .write_errors = {{2, ERROR_DISK_FULL}},
-       .reads = {},
-       .read_error = ERROR_ACCESS_DENIED,
-       .log = ToAFile + "|<read>|\n|" + io("I/O error 112.")},
-      {.name = "the last write-out failing at the end of the run",
-       .write_errors = {{2, ERROR_DISK_FULL}},
-       .log = ToAFile + "|<read>|\n|" + io("I/O error 112.")},
-      {.name = "a pipe whose writer has gone is the end of the input",
-       .reads = {},
-       .read_error = ERROR_BROKEN_PIPE,
-       .log = ToAFile + "|<read>|\n",
-       .status = 0},
-      {.name = "a failure of another kind, whose message ends with a full stop",
-       .failure = std::make_exception_ptr(std::runtime_error("Broken.")),
-       .log = "<closed>|<destroy>|" + other + "Broken.\r\n|<error>\r\n"},
-      {.name = "memory running out",
-       .failure = std::make_exception_ptr(std::bad_alloc()),
-       .log =
-           "<closed>|<destroy>|<error>Exception std::bad_alloc in module hidlist at 00000000.\r\n"
-           "std::bad_alloc.\r\n|<error>\r\n"},
-      {.name = "a report of 1024 characters: only its last is cut",
-       .failure = std::make_exception_ptr(std::runtime_error(at_limit)),
-       .log = "<closed>|<destroy>|" + other + at_limit + ".\r|<error>\r\n"},
-  };
-  Tree tree("pattern.case");
-  for (const auto& test : cases) {
-    SCOPED_TRACE(test.name);
-    Log log;
-    Devices devices(tree.Root(), log);
-    devices.failure = test.failure;
-    FakeConsole platform(log);
-    platform.output_type = test.type;
-    platform.outputs = test.outputs;
-    platform.write_errors = test.write_errors;
-    platform.input = test.input;
-    platform.reads = test.reads;
-    platform.read_error = test.read_error;
-    EXPECT_EQ(RunOver(devices, platform), test.status);
-    EXPECT_EQ(Joined(log), test.log);
+    EXPECT_EQ(Descriptors(), descriptors) << "a descriptor was left open";
+    EXPECT_EQ(run.written.empty() ? Joined(log) : Written(log),
+              run.written.empty() ? run.log : run.written);
   }
 }
 
