@@ -91,13 +91,11 @@ std::optional<std::vector<std::string>> NumberedEntries(const std::string& folde
 std::optional<std::string> HidFolderOf(std::string_view target, std::string_view entry) {
   constexpr std::string_view Head = "../../devices/";
   const std::string tail = "/hidraw/" + std::string(entry);
-  // The head and the tail may not share the slash between them.
-  if (target.size() < Head.size() + tail.size() || !target.starts_with(Head) ||
-      !target.ends_with(tail)) {
-    return std::nullopt;
-  }
-  const std::string_view path =
-      target.substr(Head.size(), target.size() - Head.size() - tail.size());
+  // The tail is looked for after the head: the two may not share a slash.
+  if (!target.starts_with(Head)) return std::nullopt;
+  target.remove_prefix(Head.size());
+  if (!target.ends_with(tail)) return std::nullopt;
+  const std::string_view path = target.substr(0, target.size() - tail.size());
   std::string_view rest = path;
   while (true) {
     const std::size_t slash = rest.find('/');

@@ -57,7 +57,7 @@ std::optional<std::string_view> FindUeventValue(std::string_view text, std::stri
 }
 
 std::optional<HidId> ParseHidFolderName(std::string_view name) {
-  if (name.size() < 5 || name[4] != ':') return std::nullopt;
+  if (name.find(':') != 4) return std::nullopt;
   const std::size_t second = name.find(':', 5);
   if (second == std::string_view::npos) return std::nullopt;
   const std::size_t dot = name.find('.', second + 1);
