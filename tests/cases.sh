@@ -18,10 +18,7 @@ for case in "$@"; do
   rm -rf "$work/root" && mkdir "$work/root" && "$(dirname "$0")/tree.sh" "$case" "$work/root"
   stdin='\n' locale=LC_ALL=C.UTF-8
   while read -r key value && [ "$key" != expect ]; do
-    case $key in
-      stdin) stdin=$value ;;
-      locale) locale=$value ;;
-    esac
+    [[ $key == stdin || $key == locale ]] && printf -v "$key" %s "$value"
   done <"$case"
   sed '1,/^expect$/d; s/$/\r/' "$case" >"$work/expected"
   # The words of $locale are assignments of their own.

@@ -66,11 +66,8 @@ if [[ $module != *.exe ]]; then
   mkfifo "$work/keys"
   script -qfec "$(printf '%q ' "${program[@]}")" /dev/null <"$work/keys" >"$work/out" 2>&1 &
   exec 7>"$work/keys"
-  for _ in $(seq 100); do
-    grep -q 'Press ENTER' "$work/out" && break
-    sleep 0.1
-  done
-  grep -q 'Press ENTER' "$work/out" || { echo "FAIL console: no prompt before input"; failed=1; }
+  timeout 10 sh -c "until grep -q 'Press ENTER' '$work/out'; do sleep 0.1; done" ||
+    { echo "FAIL console: no prompt before input"; failed=1; }
   echo >&7
   exec 7>&-
   wait $! || { echo "FAIL console: status $?"; failed=1; }
