@@ -6,7 +6,7 @@
 #   Windows: hidlist-<version>-win32.zip or hidlist-<version>-win64.zip,
 #            holding hidlist.exe, README.md and LICENSE
 # Run `cpack` in a build folder to make them (tests/package_test.sh does,
-# and checks what each holds).
+# twice, and checks that they are the same bytes and what each holds).
 #
 # On Linux the documents follow Debian's rules, for the .deb and for any
 # other installation: the manual page and the changelog compressed with
@@ -52,6 +52,50 @@ else()
           DESTINATION "${CMAKE_INSTALL_DOCDIR}")
 endif()
 
+# --- The packages' date ------------------------------------------------------
+# Every time a package records (file times, the .deb's members, the time
+# stamp of a Windows program's header) is one date: SOURCE_DATE_EPOCH when
+# the packager sets it, when configuring or when running cpack; otherwise the
+# date of the changelog's top entry, which a source tarball has too. So two
+# builds of one source give the same bytes, whenever and wherever they run.
+
+# The seconds since 1970 (UTC) of the date at the end of the changelog's
+# first trailer line: " -- Name <address>  Sun, 06 Dec 2026 19:40:21 +0000".
+function(hidlist_changelog_date changelog out)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${changelog}")
+  file(STRINGS "${changelog}" trailer REGEX "^ -- " LIMIT_COUNT 1)
+  set(date_regex " ([0-9]+) ([A-Z][a-z][a-z]) ([0-9]+) ([0-9]+):([0-9]+):([0-9]+) ([-+])([0-9][0-9])([0-9][0-9])$")
+  if(NOT trailer MATCHES "${date_regex}")
+    message(FATAL_ERROR "${changelog}: no date at the end of the top entry's trailer line")
+  endif()
+  set(day ${CMAKE_MATCH_1})
+  set(year ${CMAKE_MATCH_3})
+  set(seconds ${CMAKE_MATCH_6})
+  # The time of day in UTC: the zone's offset, (+1) or (-1) times its
+  # hours and minutes, taken away.
+  math(EXPR minutes "${CMAKE_MATCH_4} * 60 + ${CMAKE_MATCH_5}
+                     - (${CMAKE_MATCH_7}1) * (${CMAKE_MATCH_8} * 60 + ${CMAKE_MATCH_9})")
+  set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+  list(FIND months "${CMAKE_MATCH_2}" month)
+  # Days since 1970-01-01, counted in years that start in March so that the
+  # leap day is a year's last.
+  if(month LESS 2)
+    math(EXPR year "${year} - 1")
+    math(EXPR month "${month} + 10")
+  else()
+    math(EXPR month "${month} - 2")
+  endif()
+  math(EXPR days "${year} * 365 + ${year} / 4 - ${year} / 100 + ${year} / 400
+                  + (153 * ${month} + 2) / 5 + ${day} - 1 - 719468")
+  math(EXPR date "(${days} * 1440 + ${minutes}) * 60 + ${seconds}")
+  set(${out} ${date} PARENT_SCOPE)
+endfunction()
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(CPACK_HIDLIST_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
+else()
+  hidlist_changelog_date("${PROJECT_SOURCE_DIR}/packaging/changelog" CPACK_HIDLIST_SOURCE_DATE_EPOCH)
+endif()
+
 # --- CPack --------------------------------------------------------------------
 set(CPACK_PACKAGE_NAME "hidlist")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
@@ -70,6 +114,10 @@ set(CPACK_RESOURCE_FILE_README "${PROJECT_SOURCE_DIR}/README.md")
 # The packages hold the program without its debugging information.
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
+# The same bytes from every build of one source: one date for everything
+# (above), archive entries in name order, no trace of the umask.
+set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/CPackProjectConfig.cmake")
+set(CPACK_POST_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/CPackReproducible.cmake")
 
 if(HIDLIST_PLATFORM STREQUAL "win32")
   # CPack names the system win32 or win64 from the pointer size.
