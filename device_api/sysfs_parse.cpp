@@ -11,30 +11,30 @@ std::optional<unsigned> HexDigit(char c) {
   return std::nullopt;
 }
 
-// A non-empty run of hex digits worth at most 0xFFFF.
-std::optional<std::uint16_t> ParseHex16(std::string_view digits) {
+// A non-empty run of hex digits worth at most limit.
+std::optional<std::uint32_t> ParseHex(std::string_view digits, std::uint32_t limit) {
   if (digits.empty()) return std::nullopt;
-  std::uint32_t value = 0;
+  std::uint64_t value = 0;
   for (char c : digits) {
     const auto digit = HexDigit(c);
     if (!digit) return std::nullopt;
     value = (value << 4) | *digit;
-    if (value > 0xFFFF) return std::nullopt;
+    if (value > limit) return std::nullopt;
   }
-  return static_cast<std::uint16_t>(value);
+  return static_cast<std::uint32_t>(value);
+}
+
+std::optional<std::uint16_t> ParseHex16(std::string_view digits) {
+  const auto value = ParseHex(digits, 0xFFFF);
+  if (!value) return std::nullopt;
+  return static_cast<std::uint16_t>(*value);
 }
 
 // A field of a HID device folder's name: four to eight hex digits, the
 // kernel's %04X of a 32-bit number.
 std::optional<std::uint32_t> ParseIdField(std::string_view digits) {
   if (digits.size() < 4 || digits.size() > 8) return std::nullopt;
-  std::uint32_t value = 0;
-  for (char c : digits) {
-    const auto digit = HexDigit(c);
-    if (!digit) return std::nullopt;
-    value = (value << 4) | *digit;
-  }
-  return value;
+  return ParseHex(digits, 0xFFFFFFFF);
 }
 
 std::string_view Parent(std::string_view path) {
