@@ -9,14 +9,19 @@
 # for the package's machine and with the C++ runtime the configuration asked
 # for; the compressed manual page and the documents; lintian without errors
 # or warnings (which covers the copyright, the changelog and the manual
-# page's rendering). A Windows .zip: hidlist.exe, README.md and LICENSE, no
-# MinGW DLL that the program would need, and the version resource and
-# manifest that windres reads back.
-# Needs: git, cmake, cpack, dpkg-deb, lintian, unzip, objdump, readelf and
-# the MinGW binutils.
+# page's rendering). A release preset's (release-*) besides: no glibc
+# symbol newer than 2.17; in the Debian 11 root, the .deb installs and the
+# .tar.gz's program, left in the root's shipped/ARCH for the real-kernel
+# stage, gives every case's bytes (tests/in-debian11.sh). A Windows .zip:
+# hidlist.exe, README.md and LICENSE, no MinGW DLL that the program would
+# need, and the version resource and manifest that windres reads back.
+# Needs: git, cmake, cpack, dpkg-deb, lintian, unzip, objdump, readelf, the
+# MinGW binutils, and root for the Debian 11 root (debootstrap, chroot).
 set -uo pipefail
 shopt -s nullglob
 failed=0
+# The Debian 11 root that builds the release presets' programs, and runs them.
+export HIDLIST_RELEASE_ROOT=${HIDLIST_RELEASE_ROOT:-$PWD/build/debian11} && debian11=$HIDLIST_RELEASE_ROOT
 fail() { echo "FAIL: $*"; failed=1; }
 work=$(mktemp -d) || exit 2
 trap 'rm -rf "$work"' EXIT
@@ -41,9 +46,9 @@ for conf in "${@:-default}"; do
     # The program is of the package's machine. (The real-kernel stage runs
     # the program of the same preset on that machine.)
     case $arch in
-      amd64) machine=X86-64 ;;
-      arm64) machine=AArch64 ;;
-      armhf) machine=ARM ;;
+      amd64) machine=X86-64 emulator= ;;
+      arm64) machine=AArch64 emulator=/usr/bin/qemu-aarch64-static ;;
+      armhf) machine=ARM emulator=/usr/bin/qemu-arm-static ;;
       *) machine="an unknown machine" ;;
     esac
     readelf -h "$root/usr/bin/hidlist" | grep -qE "Machine: +(.* )?$machine\$" || fail "$deb: a program not for $arch"
@@ -55,6 +60,16 @@ for conf in "${@:-default}"; do
       [[ -f $root/usr/share/doc/hidlist/$doc ]] || fail "no usr/share/doc/hidlist/$doc in the .deb"; done
     zcat "$root/usr/share/doc/hidlist/changelog.gz" | head -n 1 | grep -q "^hidlist ($version) " || fail "changelog: not $version"
     lintian --fail-on error,warning "$deb" || fail "lintian on $(basename "$deb")"
+    [[ $conf == release-* ]] || continue
+    newest=$(readelf -V "$root/usr/bin/hidlist" | grep -o 'GLIBC_[0-9.]*' | sort -uV | tail -n 1)
+    [[ $(printf '%s\n' "$newest" GLIBC_2.17 | sort -V | tail -n 1) == GLIBC_2.17 ]] || fail "$deb: needs $newest"
+    shipped=shipped/$arch && rm -rf "${debian11:?}/$shipped" && mkdir -p "$debian11/$shipped" &&
+      tar -xzf "$out"/*.tar.gz -C "$debian11/$shipped" --strip-components 1 && cmp "$root/usr/bin/hidlist" "$debian11/$shipped/bin/hidlist" &&
+      HIDLIST_WRAPPER="sh tests/in-debian11.sh $debian11 $emulator" tests/cases.sh "/$shipped/bin/hidlist" tests/cases/*.case ||
+      fail "$conf: the .tar.gz's program in Debian 11"
+    cp "$deb" "$debian11/tmp/hidlist.deb" && chroot "$debian11" dpkg -i /tmp/hidlist.deb >/dev/null &&
+      chroot "$debian11" dpkg --purge hidlist >/dev/null ||
+      fail "$deb: dpkg -i in Debian 11"
   done
   for zip in "$out"/*.zip; do
     top=$(basename "$zip" .zip) && files=$(unzip -Z1 "$zip" | grep -v '/$' | tr '\n' ' ')

@@ -11,14 +11,15 @@
 # for the runner.
 set -euo pipefail
 root=$2 base=
-while IFS= read -r line && [ "$line" != expect ]; do
-  read -r kind path text <<<"$line" || true
+# A folder made once is not made again: the cases' trees are large.
+parent() { [ -d "${at%/*}" ] || mkdir -p "${at%/*}"; }
+while read -r kind path text && [ "$kind" != expect ]; do
   at=$root/$base$path
   case $kind in
     cd) base=${path:+$path/} ;;
     dir) mkdir -p "$at" ;;
-    file) mkdir -p "${at%/*}" && printf '%b' "$text" >"$at" ;;
-    link) mkdir -p "${at%/*}" && ln -s "$text" "$at" ;;
-    fifo) mkdir -p "${at%/*}" && mkfifo "$at" ;;
+    file) parent && printf '%b' "$text" >"$at" ;;
+    link) parent && ln -s "$text" "$at" ;;
+    fifo) parent && mkfifo "$at" ;;
   esac
 done <"$1"

@@ -39,11 +39,12 @@ while read -r -u3 arch flavour triplet layout console qemu && shift; do
     busybox depmod -b "$dir/root" "${dir##*/linux-image-}" && rm -r "$dir/debs" && touch "$dir/unpacked"
   fi
   # The initramfs: busybox, the drivers and those they need, the program with
-  # its loader and C library, the uhid helper, the init script and the data.
+  # its loader and C library (and libdl, apart from libc in the glibc it was
+  # built against), the uhid helper, the init script and the data.
   root=$cache/run-$arch && rm -rf "$root" && mkdir -p "$root"/{bin,lib,proc,sys,dev,etc}
   ln -s lib "$root/lib64" && cp -r "$dir/root/bin/busybox" "$here"/{init,data} "$1" "$root/"
   echo 'user:x:1000:1000::/:/bin/sh' >"$root/etc/passwd"
-  cp "$(dirname "$("$triplet-g++" -print-file-name=libc.so.6)")"/{ld-linux*.so.*,libc.so.6} "$root/lib/"
+  cp "$(dirname "$("$triplet-g++" -print-file-name=libc.so.6)")"/{ld-linux*.so.*,libc.so.6,libdl.so.2} "$root/lib/"
   "$triplet-g++" -std=c++20 -O2 -static -o "$root/uhid" "$here/uhid_device.cpp"
   (cd "$dir/root/lib/modules"/* && grep -Ff <(printf '/%s.ko:\n' usbhid $(<"$here/data/$layout.modules")) \
     modules.dep | tr -s ': ' '\n' | sed '$a modules.dep' | cpio -pdmu --quiet "$root/lib/modules/${PWD##*/}")
