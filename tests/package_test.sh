@@ -43,8 +43,8 @@ for conf in "${@:-default}"; do
     arch=$(dpkg-deb -f "$deb" Architecture) && dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x $deb"
     [[ $deb == */hidlist_${version}_$arch.deb ]] || fail "package named $deb"
     [[ -x $root/usr/bin/hidlist && -f $man ]] || fail "no program or compressed manual page in the .deb"
-    # The program is of the package's machine. (The real-kernel stage runs
-    # the program of the same preset on that machine.)
+    # The program is of the package's machine. (The real-kernel stage runs a
+    # release preset's program, as its .tar.gz holds it, on that machine.)
     case $arch in
       amd64) machine=X86-64 emulator= ;;
       arm64) machine=AArch64 emulator=/usr/bin/qemu-aarch64-static ;;
