@@ -25,16 +25,12 @@ endif()
 # The checks CMake compiles while configuring read this file again.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES HIDLIST_RELEASE_TRIPLET HIDLIST_RELEASE_ROOT)
 set(CMAKE_SYSTEM_NAME Linux)
-if(HIDLIST_RELEASE_TRIPLET STREQUAL "x86_64-linux-gnu")
-  set(CMAKE_SYSTEM_PROCESSOR x86_64)
-elseif(HIDLIST_RELEASE_TRIPLET STREQUAL "aarch64-linux-gnu")
-  set(CMAKE_SYSTEM_PROCESSOR aarch64)
-elseif(HIDLIST_RELEASE_TRIPLET STREQUAL "arm-linux-gnueabihf")
-  set(CMAKE_SYSTEM_PROCESSOR arm)
-else()
+# The processor is the triplet's first word.
+if(NOT HIDLIST_RELEASE_TRIPLET MATCHES "^(x86_64|aarch64)-linux-gnu$|^(arm)-linux-gnueabihf$")
   message(FATAL_ERROR "HIDLIST_RELEASE_TRIPLET is \"${HIDLIST_RELEASE_TRIPLET}\": "
                       "x86_64-linux-gnu, aarch64-linux-gnu or arm-linux-gnueabihf")
 endif()
+set(CMAKE_SYSTEM_PROCESSOR ${CMAKE_MATCH_1}${CMAKE_MATCH_2})
 set(CMAKE_CXX_COMPILER "${HIDLIST_RELEASE_ROOT}/usr/bin/${HIDLIST_RELEASE_TRIPLET}-g++-10")
 set(CMAKE_SYSROOT "${HIDLIST_RELEASE_ROOT}")
 # The build machine's binutils for that processor, whose own may not run
