@@ -1,8 +1,12 @@
 # Install rules for what ships beside the program, and the release packages.
 #
 # The program itself is installed to bin/ by app/CMakeLists.txt. This file
-# adds the manual page and the documents, and sets up CPack:
-#   Linux:   hidlist-<version>-Linux.tar.gz and hidlist_<version>_<arch>.deb
+# adds the manual page and the documents, and sets up CPack. Each package's
+# name says its system and machine, so that a release's packages can lie
+# side by side:
+#   Linux:   hidlist-<version>-linux-<arch>.tar.gz, hidlist_<version>_<arch>.deb
+#            (Debian's names: amd64, arm64, armhf) and
+#            hidlist-<version>-1.<rpm arch>.rpm (x86_64, aarch64, armv7hl)
 #   Windows: hidlist-<version>-win32.zip or hidlist-<version>-win64.zip,
 #            holding hidlist.exe, README.md and LICENSE
 # Run `cpack` in a build folder to make them (tests/package_test.sh does,
@@ -41,7 +45,10 @@ else()
   function(hidlist_gzip source output)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${source}")
     execute_process(COMMAND "${HIDLIST_GZIP}" -9nc "${source}"
-                    OUTPUT_FILE "${output}" COMMAND_ERROR_IS_FATAL ANY)
+                    OUTPUT_FILE "${output}" RESULT_VARIABLE result)
+    if(NOT result EQUAL 0)
+      message(FATAL_ERROR "gzip -9nc ${source}: ${result}")
+    endif()
   endfunction()
   hidlist_gzip("${PROJECT_SOURCE_DIR}/docs/hidlist.1" "${PROJECT_BINARY_DIR}/hidlist.1.gz")
   hidlist_gzip("${PROJECT_SOURCE_DIR}/packaging/changelog" "${PROJECT_BINARY_DIR}/changelog.gz")
@@ -101,7 +108,7 @@ set(CPACK_PACKAGE_NAME "hidlist")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_VENDOR "the hidlist developers")
 set(CPACK_PACKAGE_CONTACT "${HIDLIST_PACKAGE_MAINTAINER}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "list the HID devices of this machine and wait for Enter")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "List the HID devices of this machine and wait for Enter")
 # Lines of at most 80 characters, as Debian's control files want them.
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "hidlist is a small console program that lists the HID devices (keyboards,"
@@ -117,6 +124,7 @@ set(CPACK_PACKAGE_CHECKSUM SHA256)
 # The same bytes from every build of one source: one date for everything
 # (above), archive entries in name order, no trace of the umask.
 set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/CPackProjectConfig.cmake")
+set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/CPackFolderModes.cmake")
 set(CPACK_POST_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/CPackReproducible.cmake")
 
 if(HIDLIST_PLATFORM STREQUAL "win32")
@@ -127,33 +135,81 @@ else()
   # The .deb's Depends come from dpkg-shlibdeps (package dpkg-dev), which
   # reads the libraries the program was linked against, whether libstdc++
   # and libgcc are among them or linked in. Without it no .deb is made
-  # rather than one whose Depends are guessed.
+  # rather than one whose Depends are guessed. The .rpm's Requires come
+  # from rpmbuild (package rpm) reading the program likewise.
+  set(CPACK_GENERATOR "TGZ")
   find_program(HIDLIST_DPKG_SHLIBDEPS dpkg-shlibdeps)
-  mark_as_advanced(HIDLIST_DPKG_SHLIBDEPS)
+  find_program(HIDLIST_RPMBUILD rpmbuild)
+  mark_as_advanced(HIDLIST_DPKG_SHLIBDEPS HIDLIST_RPMBUILD)
   if(HIDLIST_DPKG_SHLIBDEPS)
-    set(CPACK_GENERATOR "TGZ;DEB")
+    list(APPEND CPACK_GENERATOR "DEB")
   else()
-    set(CPACK_GENERATOR "TGZ")
     message(STATUS "dpkg-shlibdeps not found (package dpkg-dev): cpack makes no .deb")
   endif()
+  if(HIDLIST_RPMBUILD)
+    list(APPEND CPACK_GENERATOR "RPM")
+  else()
+    message(STATUS "rpmbuild not found (package rpm): cpack makes no .rpm")
+  endif()
 
-  # Debian package: hidlist_<version>_<arch>.deb
-  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  # The target's machine, in Debian's and in RPM's words, from the
+  # compiler's triplet: CPack would name the build machine's. Another
+  # processor goes by the triplet's first word.
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpmachine
+                  OUTPUT_VARIABLE triplet OUTPUT_STRIP_TRAILING_WHITESPACE)
+  string(REGEX MATCH "^[^-]*" deb_arch "${triplet}")
+  set(rpm_arch ${deb_arch})
+  if(triplet MATCHES "^x86_64-")
+    set(deb_arch amd64)
+  elseif(triplet MATCHES "^aarch64-")
+    set(deb_arch arm64)
+  elseif(triplet MATCHES "^arm.*-gnueabihf$")
+    set(deb_arch armhf)
+    set(rpm_arch armv7hl)
+  endif()
+  # Packages with the shared C++ runtime need the libstdc++ of the system
+  # they were built on: their names say so, so that they are never taken
+  # for (or published over) the release packages of the same machine. An
+  # RPM says it in its release, as a Fedora package names its system there
+  # (1.fc39).
+  set(variant "")
+  set(CPACK_RPM_PACKAGE_RELEASE 1)
+  if(NOT HIDLIST_STATIC_RUNTIME)
+    set(variant "-shared-runtime")
+    set(CPACK_RPM_PACKAGE_RELEASE 1.shared_runtime)
+  endif()
+  # hidlist-<version>-linux-<arch>.tar.gz, with a top folder of that name.
+  set(CPACK_SYSTEM_NAME "linux-${deb_arch}${variant}")
+
+  # hidlist_<version>_<arch>.deb. dpkg-shlibdeps needs a cross build's C
+  # library installed as a package of its architecture (libc6:arm64...);
+  # the cross compiler's copy in /usr/<triplet> belongs to
+  # libc6-arm64-cross, which no target machine has.
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${deb_arch})
+  set(CPACK_DEBIAN_FILE_NAME "hidlist_${PROJECT_VERSION}_${deb_arch}${variant}.deb")
   set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
   set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
-  if(CMAKE_CROSSCOMPILING)
-    # The target's Debian architecture (arm64, armhf...), from the compiler's
-    # triplet: CPack would take the build machine's. dpkg-shlibdeps then
-    # needs the target's C library installed as a package of its
-    # architecture (libc6:arm64...); the cross compiler's copy in
-    # /usr/<triplet> belongs to libc6-arm64-cross, which no target machine has.
-    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpmachine
-                    OUTPUT_VARIABLE triplet OUTPUT_STRIP_TRAILING_WHITESPACE)
-    execute_process(COMMAND dpkg-architecture -t${triplet} -qDEB_HOST_ARCH ERROR_QUIET
-                    OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE
-                    OUTPUT_STRIP_TRAILING_WHITESPACE)
-  endif()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+
+  # hidlist-<version>-<release>.<arch>.rpm, with the .deb's summary and
+  # description.
+  set(CPACK_RPM_PACKAGE_ARCHITECTURE ${rpm_arch})
+  set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+  set(CPACK_RPM_PACKAGE_LICENSE "MIT")
+  set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
+  set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+  # The manual's folders belong to the system (the filesystem package).
+  set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/man1)
+  # rpmbuild's own steps left out: the program stays as the .tar.gz holds it
+  # (stripped by cpack, with the target's strip), with no build-id links in
+  # /usr/lib/.build-id. The build time is the packages' date, every file's
+  # time at most that date, the build host a fixed name.
+  string(JOIN "\n" CPACK_RPM_SPEC_MORE_DEFINE
+    "%define __spec_install_post %{nil}"
+    "%define _build_id_links none"
+    "%define use_source_date_epoch_as_buildtime 1"
+    "%define clamp_mtime_to_source_date_epoch 1"
+    "%define _buildhost reproducible")
 endif()
 
 # `make package_source`: the sources without builds and version control.

@@ -4,8 +4,7 @@
 # glibc and GCC 12, the program needs glibc 2.35). The preset sets
 # HIDLIST_RELEASE_TRIPLET (x86_64-linux-gnu, aarch64-linux-gnu or
 # arm-linux-gnueabihf); the root is build/debian11, or the folder that
-# HIDLIST_RELEASE_ROOT names, and cmake/debian11-root.sh makes it there on
-# first use.
+# HIDLIST_RELEASE_ROOT names, made beforehand by cmake/debian11-root.sh.
 #
 # CMake and the binutils are the build machine's; the compiler, its own
 # libraries and the C library come from the root: the root's compiler,
@@ -18,8 +17,8 @@ endif()
 set(HIDLIST_RELEASE_ROOT "${root}" CACHE PATH "The Debian 11 root whose compilers build the release programs")
 get_filename_component(HIDLIST_RELEASE_ROOT "${HIDLIST_RELEASE_ROOT}" ABSOLUTE)
 if(NOT EXISTS "${HIDLIST_RELEASE_ROOT}/.complete")
-  execute_process(COMMAND sh "${CMAKE_CURRENT_LIST_DIR}/debian11-root.sh" "${HIDLIST_RELEASE_ROOT}"
-                  COMMAND_ERROR_IS_FATAL ANY)
+  message(FATAL_ERROR "No Debian 11 root in ${HIDLIST_RELEASE_ROOT}. Make it once (as root; "
+                      "a few minutes, 2.2 GB): sh cmake/debian11-root.sh ${HIDLIST_RELEASE_ROOT}")
 endif()
 
 # The checks CMake compiles while configuring read this file again.
