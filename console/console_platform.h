@@ -24,6 +24,10 @@ inline constexpr UINT CP_ACP = 0;
 inline constexpr UINT CP_THREAD_ACP = 3;
 inline constexpr UINT CP_UTF8 = 65001;
 
+// What ConsolePlatform::ConsoleOutputCodePage answers for a handle that is no
+// console.
+inline constexpr UINT NoConsole = 0;
+
 // Where a code position lies: the file name of the module that holds it,
 // without its directory, and the position's offset from the module's start.
 struct ModuleLocation {
@@ -46,6 +50,11 @@ class ConsolePlatform {
 
   // The narrow code page, chosen once when the platform layer is made.
   virtual UINT NarrowCodePage() = 0;
+  // The code page in which the console that hConsoleOutput writes to shows
+  // the bytes it is given; NoConsole when the handle is no console (a file, a
+  // pipe, NUL, a serial port, or any terminal where the narrow text is what
+  // it shows).
+  virtual UINT ConsoleOutputCodePage(HANDLE hConsoleOutput) = 0;
   // dwFlags is always 0 and no default character of the caller's is given,
   // so units that cannot be represented become the platform's default.
   virtual int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, const char16_t* lpWideCharStr,

@@ -250,6 +250,9 @@ class LinuxConsolePlatform final : public ConsolePlatform {
 
   UINT NarrowCodePage() override { return code_page_; }
 
+  // A terminal shows the locale's character set, the narrow text itself.
+  UINT ConsoleOutputCodePage(HANDLE) override { return NoConsole; }
+
   // As the channel calls it: one unit, flags 0, the code page from
   // NarrowCodePage and an area far larger than the unit needs.
   int WideCharToMultiByte(UINT, DWORD, const char16_t* lpWideCharStr, int, char* lpMultiByteStr,

@@ -99,6 +99,14 @@ class Win32ConsolePlatform final : public ConsolePlatform {
 
   UINT NarrowCodePage() override { return code_page_; }
 
+  // A console is what GetConsoleMode accepts: of the character devices, not
+  // NUL or a serial port.
+  UINT ConsoleOutputCodePage(HANDLE hConsoleOutput) override {
+    ::DWORD mode{};
+    if (!::GetConsoleMode(hConsoleOutput, &mode)) return NoConsole;
+    return ::GetConsoleOutputCP();
+  }
+
   int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, const char16_t* lpWideCharStr,
                           int cchWideChar, char* lpMultiByteStr, int cbMultiByte) override {
     return ::WideCharToMultiByte(CodePage, dwFlags, reinterpret_cast<const wchar_t*>(lpWideCharStr),

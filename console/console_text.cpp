@@ -84,6 +84,12 @@ bool ConsoleText::OpenOutput() {
   }
   output_handle_ = handle;
   output_is_device_ = type == FILE_TYPE_CHAR;
+  // A console shows the bytes in its own output code page, not the narrow
+  // one: the OEM code page unless the user has changed it.
+  if (output_is_device_) {
+    const UINT shown = platform_.ConsoleOutputCodePage(handle);
+    if (shown != NoConsole) code_page_ = shown;
+  }
   output_open_ = true;
   return true;
 }
@@ -117,6 +123,8 @@ void ConsoleText::WriteText(std::string_view text) {
 }
 
 void ConsoleText::WriteWideUnit(char16_t unit) {
+  // The code page is the one chosen when standard output opened.
+  if (!OpenOutput()) return;
   std::array<char, ConversionArea> bytes;
   const int produced =
       platform_.WideCharToMultiByte(code_page_, 0, &unit, 1, bytes.data(), ConversionArea);

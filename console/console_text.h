@@ -81,6 +81,8 @@ class ConsoleText {
   void SetPendingError(DWORD code);
 
   ConsolePlatform& platform_;
+  // The code page of the units' bytes: the narrow one, or a console's own
+  // once standard output has opened on one.
   UINT code_page_;
   std::int32_t pending_error_ = 0;
 

@@ -8,6 +8,7 @@
 # out exactly, and a failure must end with status 1 and the report, whose
 # code differs where Wine's streams fail otherwise than Linux's.
 set -uo pipefail
+source "$(dirname "$0")/terminal.sh"
 case_file=$1
 shift
 program=("$@")
@@ -60,16 +61,20 @@ if [ -n "$(find "$work/root" -path '*/dev/*' -type f -size +0c)" ]; then
   failed=1
 fi
 
-if [[ $module != *.exe ]]; then
-  # On a console every statement is written at once: the prompt shows
-  # before anything is typed.
-  mkfifo "$work/keys"
-  script -qfec "$(printf '%q ' "${program[@]}")" /dev/null <"$work/keys" >"$work/out" 2>&1 &
-  exec 7>"$work/keys"
-  timeout 10 sh -c "until grep -q 'Press ENTER' '$work/out'; do sleep 0.1; done" ||
-    { echo "FAIL console: no prompt before input"; failed=1; }
-  echo >&7
-  exec 7>&-
-  wait $! || { echo "FAIL console: status $?"; failed=1; }
+# On a console every statement is written at once: the prompt shows before
+# anything is typed. Then Enter (CR) ends the run, and the terminal shows the
+# listing and the typed line.
+mkfifo "$work/keys"
+script -qfec "$(printf '%q ' "${program[@]}")" /dev/null <"$work/keys" >"$work/out" 2>&1 &
+exec 7>"$work/keys"
+timeout 10 sh -c "until grep -q 'Press ENTER' '$work/out'; do sleep 0.1; done" ||
+  { echo "FAIL console: no prompt before input"; failed=1; }
+printf '\r' >&7
+exec 7>&-
+wait $! || { echo "FAIL console: status $?"; failed=1; }
+if ! cmp -s <(sed '1,/^expect$/d' "$case_file"; echo) <(terminal_text <"$work/out"); then
+  echo "FAIL console: the terminal shows"
+  cat -A "$work/out"
+  failed=1
 fi
 exit $failed

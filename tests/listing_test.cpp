@@ -96,6 +96,7 @@ class FakeConsole final : public ConsolePlatform, public Streams {
   }
   DWORD GetLastError() override { return last_error_; }
   UINT NarrowCodePage() override { return 20127; }
+  UINT ConsoleOutputCodePage(HANDLE) override { return NoConsole; }
   // US-ASCII without a default character: other units give no bytes.
   int WideCharToMultiByte(UINT, DWORD, const char16_t* unit, int, char* bytes, int) override {
     bytes[0] = static_cast<char>(*unit);
