@@ -70,8 +70,13 @@ std::optional<std::vector<std::string>> NumberedEntries(const std::string& folde
     return std::nullopt;
   }
   std::vector<std::pair<std::uint32_t, std::string>> numbered;
-  errno = 0;
-  while (const dirent* entry = ::readdir(listing)) {
+  // Only errno tells the end of the folder from a failed read, so it is
+  // cleared before each read: the allocations between two reads may leave it
+  // set even when they succeed.
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(listing);
+    if (entry == nullptr) break;
     if (const auto number = ParseNumberedName(entry->d_name, prefix)) {
       numbered.emplace_back(*number, entry->d_name);
     }

@@ -31,11 +31,18 @@
 // (64-bit file offsets on 32-bit Linux). The C library's readdir64 is its
 // readdir wherever offsets are 64-bit.
 static int folder_read_error = 0;
+// While not 0, a folder read that succeeds leaves errno so, as POSIX lets it
+// and the allocations between two reads.
+static int folder_read_noise = 0;
 extern "C" dirent* readdir(DIR* folder) {
   static void* const real = dlsym(RTLD_NEXT, sizeof(off_t) == 8 ? "readdir64" : "readdir");
-  if (folder_read_error == 0) return reinterpret_cast<dirent* (*)(DIR*)>(real)(folder);
-  errno = folder_read_error;
-  return nullptr;
+  if (folder_read_error != 0) {
+    errno = folder_read_error;
+    return nullptr;
+  }
+  dirent* entry = reinterpret_cast<dirent* (*)(DIR*)>(real)(folder);
+  if (entry != nullptr && folder_read_noise != 0) errno = folder_read_noise;
+  return entry;
 }
 
 namespace hidlist {
@@ -265,6 +272,7 @@ struct FakeRun {
   std::set<DWORD> missing;
   std::map<DWORD, DWORD> probes;
   int folder_error = 0;
+  int folder_noise = 0;
   std::exception_ptr failure;
   Streams streams;
   std::string log;
@@ -281,6 +289,7 @@ const std::map<std::string, Setting> Settings = {
        r.probes[std::stoul(v)] = std::stoul(v.substr(v.find(' ')));
      }},
     {"folder_error", [](FakeRun& r, const std::string& v) { r.folder_error = std::stoi(v); }},
+    {"folder_noise", [](FakeRun& r, const std::string& v) { r.folder_noise = std::stoi(v); }},
     {"throw",
      [](FakeRun& r, const std::string& v) {
        r.failure = v == "bad_alloc"
@@ -344,8 +353,9 @@ TEST(Listing, RunsOverAFakeConsole) {
     FakeConsole platform(log, run.streams);
     const std::size_t descriptors = Descriptors();
     folder_read_error = run.folder_error;
+    folder_read_noise = run.folder_noise;
     EXPECT_EQ(RunOver(devices, platform), run.status);
-    folder_read_error = 0;
+    folder_read_error = folder_read_noise = 0;
     EXPECT_EQ(Descriptors(), descriptors) << "a descriptor was left open";
     EXPECT_EQ(Joined(log), run.log);
   }
