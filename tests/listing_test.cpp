@@ -158,17 +158,21 @@ class Devices final : public DeviceApi {
   void HidD_GetHidGuid(GUID* guid) override { real_->HidD_GetHidGuid(guid); }
   HDEVINFO SetupDiGetClassDevsA(const GUID* guid, const char* enumerator, HWND parent,
                                 DWORD flags) override {
-    return real_->SetupDiGetClassDevsA(guid, enumerator, parent, flags);
+    GUID asked = *guid;
+    asked.Data1 += run_.Text("wrong") == "class" ? 1 : 0;
+    return real_->SetupDiGetClassDevsA(&asked, enumerator, parent, flags);
   }
   BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, SP_DEVINFO_DATA* info, const GUID* guid,
                                    DWORD index, SP_DEVICE_INTERFACE_DATA* data) override {
     const std::vector<std::string> missing = run_.Parts("missing");
     if (std::count(missing.begin(), missing.end(), std::to_string(index)) != 0) return 0;
+    data->cbSize += run_.Text("wrong") == "interface_size" ? 1 : 0;
     return real_->SetupDiEnumDeviceInterfaces(set, info, guid, index, data);
   }
   BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data,
                                         SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail, DWORD size,
                                         DWORD* required, SP_DEVINFO_DATA* info) override {
+    if (detail != nullptr) detail->cbSize += run_.Text("wrong") == "detail_size" ? 1 : 0;
     if (detail != nullptr || !run_.settings.contains("probe")) {
       return real_->SetupDiGetDeviceInterfaceDetailA(set, data, detail, size, required, info);
     }
@@ -234,7 +238,7 @@ std::string Expand(const std::string& line, const std::map<std::string, std::str
 std::vector<FakeRun> ReadRuns() {
   const std::set<std::string> keys = {"type",       "outputs", "write", "input",   "reads",
                                       "read_error", "folder",  "tree",  "missing", "probe",
-                                      "throw",      "log",     "status"};
+                                      "wrong",      "throw",   "log",   "status"};
   std::ifstream file(HIDLIST_SOURCE_DIR "/tests/cases/fake_console.txt");
   std::map<std::string, std::string> names;
   std::vector<FakeRun> runs;
