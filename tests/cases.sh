@@ -9,6 +9,7 @@
 # must end with status 0 and nothing on standard error.
 # HIDLIST_WRAPPER, when set, goes before the program (valgrind, say).
 set -uo pipefail
+source "$(dirname "$0")/helpers.sh"
 program=$1
 shift
 work=$(mktemp -d)
@@ -20,7 +21,7 @@ for case in "$@"; do
   while read -r key value && [ "$key" != expect ]; do
     [[ $key == stdin || $key == locale ]] && printf -v "$key" %s "$value"
   done <"$case"
-  sed '1,/^expect$/d; s/$/\r/' "$case" >"$work/expected"
+  expected_output "$case" >"$work/expected"
   # The words of $locale are assignments of their own.
   printf '%b' "$stdin" >"$work/in"
   env -u LC_ALL -u LC_CTYPE -u LANG HIDLIST_ROOT="$work/root/" $locale \

@@ -8,6 +8,7 @@
 # out exactly, and a failure must end with status 1 and the report, whose
 # code differs where Wine's streams fail otherwise than Linux's.
 set -uo pipefail
+source "$(dirname "$0")/helpers.sh"
 case_file=$1
 shift
 program=("$@")
@@ -17,7 +18,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/root" && "$(dirname "$0")/tree.sh" "$case_file" "$work/root"
 export HIDLIST_ROOT=$work/root/
-sed '1,/^expect$/d; s/$/\r/' "$case_file" >"$work/listing"
+expected_output "$case_file" >"$work/listing"
 printf '\n' >"$work/enter" && printf '%5000s\nrest\n' >"$work/long" && exec 8<"$work/long"
 # A pipe whose reader has gone.
 mkfifo "$work/pipe" && exec 5<>"$work/pipe" 6>"$work/pipe" 5<&-
@@ -34,7 +35,7 @@ row() {  # REDIRECTIONS EXPECTED-OUTPUT LINUX-CODE WINE-CODE [COMMAND-BEFORE]
   # The position is counted from the start of the program's image.
   position=$(sed -nE 's/.* at ([0-9A-F]{8})\.\r$/\1/p' "$work/err")
   if [ $status != $((code != 0)) ] || ! cmp -s "$2" "$work/out" ||
-    [ "$(sed -E 's/ at [0-9A-F]{8}\./ at XXXXXXXX./' "$work/err")" != "$report" ] ||
+    [ "$(mask_position <"$work/err")" != "$report" ] ||
     ((0x${position:-0} >= $(stat -c %s "$file"))); then
     echo "FAIL $1: status $status, expected code $code"
     cat -A "$work/err" "$work/out"

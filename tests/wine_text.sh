@@ -7,6 +7,7 @@
 # masked. The locales are compiled into the folder LOCPATH names.
 #   wine_text.sh TABLE LOCALES WINE-RUNNER... PROGRAM
 set -uo pipefail
+source "$(dirname "$0")/helpers.sh"
 export LC_ALL=C LOCPATH=$2
 table=$1 && mkdir -p "$LOCPATH"
 shift 2
@@ -27,7 +28,7 @@ while read -r name system thread out status text; do
     </dev/null >"$out" 2>"$work/err"
   got=$?
   if [ $got != "$status" ] || ! cmp -s <(printf %b "${text#* => }") \
-    <(cat "$work/out" "$work/err" | sed -E 's/ at [0-9A-F]{8}\./ at XXXXXXXX./'); then
+    <(cat "$work/out" "$work/err" | mask_position); then
     echo "FAIL $name $system $thread: status $got"
     cat -A "$work/out" "$work/err"
     failed=1
