@@ -1,4 +1,4 @@
-// The device service on Linux, over sysfs and the hidraw nodes.
+// The DeviceApi on Linux, over sysfs and the hidraw nodes.
 #pragma once
 
 #include <memory>
