@@ -10,7 +10,6 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -176,7 +175,7 @@ class Devices final : public DeviceApi {
     if (detail != nullptr || !run_.settings.contains("probe")) {
       return real_->SetupDiGetDeviceInterfaceDetailA(set, data, detail, size, required, info);
     }
-    if (run_.Number("probe") != 0) *required = run_.Number("probe");
+    *required = run_.Number("probe");
     return 0;
   }
   BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override {
@@ -251,7 +250,7 @@ std::vector<FakeRun> ReadRuns() {
     if (key == "name") {
       names[value.substr(0, value.find(' '))] = value.substr(value.find(' ') + 1);
     } else if (key == "run") {
-      runs.emplace_back().name = value;
+      runs.emplace_back().name = value.substr(0, value.find(' '));
     } else if (keys.contains(key) && !runs.empty()) {
       runs.back().settings[key] = value;
     } else {
@@ -301,15 +300,8 @@ TEST_P(FakeConsoleRun, GivesItsLogAndStatus) {
   std::filesystem::remove_all(top);
 }
 
-// A run's test is named by its words, each other character an underscore.
-std::string TestName(const testing::TestParamInfo<FakeRun>& run) {
-  std::string name = run.param.name;
-  std::replace_if(
-      name.begin(), name.end(), [](unsigned char c) { return !std::isalnum(c); }, '_');
-  return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Listing, FakeConsoleRun, testing::ValuesIn(ReadRuns()), TestName);
+INSTANTIATE_TEST_SUITE_P(Listing, FakeConsoleRun, testing::ValuesIn(ReadRuns()),
+                         testing::PrintToStringParamName());
 
 TEST(ConsoleText, HexDigits) {
   EXPECT_EQ(HexDigits(0x12345, 4), "12345");
