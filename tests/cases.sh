@@ -18,9 +18,9 @@ failed=0
 for case in "$@"; do
   rm -rf "$work/root" && mkdir "$work/root" && "$(dirname "$0")/tree.sh" "$case" "$work/root"
   stdin='\n' locale=LC_ALL=C.UTF-8
-  while read -r key value && [ "$key" != expect ]; do
+  while read -r key value; do
     [[ $key == stdin || $key == locale ]] && printf -v "$key" %s "$value"
-  done <"$case"
+  done < <(sed '/^expect$/q' "$case")
   expected_output "$case" >"$work/expected"
   # The words of $locale are assignments of their own.
   printf '%b' "$stdin" >"$work/in"

@@ -13,23 +13,12 @@
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
 cache=$(realpath -m "$1")
-shift
-programs=("$@")
+programs=("${@:2}")
 host=$(dpkg --print-architecture)
 
 # The folder in the cache of the kernel that $flavour's metapackage names.
 kernel_folder() {
   echo "$cache/$(apt-cache depends "linux-image-$flavour:$arch" | grep -o 'linux-image-[0-9][^:]*')"
-}
-
-# Fetches that kernel and busybox into $dir/root and makes the modules.dep
-# that installing the kernel would make.
-fetch() {
-  mkdir -p "$dir/debs"
-  (cd "$dir/debs" && apt-get download -q "${dir##*/}:$arch" "busybox-static:$arch")
-  for deb in "$dir"/debs/*.deb; do dpkg-deb -x "$deb" "$dir/root"; done
-  busybox depmod -b "$dir/root" "${dir##*/linux-image-}"
-  rm -r "$dir/debs"
 }
 
 # The initramfs of the machine, $root.cpio: busybox, the drivers of
@@ -73,10 +62,16 @@ for i in "${!machines[@]}"; do
   dir=$(kernel_folder)
   root=$cache/run-$arch
   if [[ ! -e $dir/unpacked ]]; then
-    # Lists older than the archive may name a kernel it no longer has.
+    # Lists older than the archive may name a kernel it no longer has. The
+    # kernel and busybox are unpacked, and the modules.dep made that
+    # installing the kernel would make.
     apt-get update -q
     dir=$(kernel_folder)
-    fetch
+    mkdir -p "$dir/debs"
+    (cd "$dir/debs" && apt-get download -q "${dir##*/}:$arch" "busybox-static:$arch")
+    for deb in "$dir"/debs/*.deb; do dpkg-deb -x "$deb" "$dir/root"; done
+    busybox depmod -b "$dir/root" "${dir##*/linux-image-}"
+    rm -r "$dir/debs"
     touch "$dir/unpacked"
   fi
   initramfs "${programs[i]}"
