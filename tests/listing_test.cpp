@@ -303,11 +303,5 @@ TEST_P(FakeConsoleRun, GivesItsLogAndStatus) {
 INSTANTIATE_TEST_SUITE_P(Listing, FakeConsoleRun, testing::ValuesIn(ReadRuns()),
                          testing::PrintToStringParamName());
 
-TEST(ConsoleText, HexDigits) {
-  EXPECT_EQ(HexDigits(0x12345, 4), "12345");
-  EXPECT_EQ(HexDigits(7, 33), "7");
-  EXPECT_EQ(HexDigits(7, 32), std::string(31, '0') + "7");
-}
-
 }  // namespace
 }  // namespace hidlist
