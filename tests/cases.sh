@@ -23,9 +23,8 @@ for case in "$@"; do
   done < <(sed '/^expect$/q' "$case")
   expected_output "$case" >"$work/expected"
   # The words of $locale are assignments of their own.
-  printf '%b' "$stdin" >"$work/in"
   env -u LC_ALL -u LC_CTYPE -u LANG HIDLIST_ROOT="$work/root/" $locale \
-    ${HIDLIST_WRAPPER:-} "$program" <"$work/in" >"$work/out" 2>"$work/err"
+    ${HIDLIST_WRAPPER:-} "$program" < <(printf '%b' "$stdin") >"$work/out" 2>"$work/err"
   status=$?
   if [ $status != 0 ] || [ -s "$work/err" ] || ! cmp -s "$work/expected" "$work/out"; then
     echo "FAIL $case: status $status"

@@ -11,26 +11,48 @@
 # unpacked there, never installed; a warm run downloads nothing. The
 # machines run side by side.
 set -euo pipefail
-here=$(dirname "$(realpath "$0")")
-cache=$(realpath -m "$1")
+here=$(dirname "$(realpath "$0")") cache=$(realpath -m "$1") host=$(dpkg --print-architecture)
 programs=("${@:2}")
-host=$(dpkg --print-architecture)
 
-# The folder in the cache of the kernel that $flavour's metapackage names.
-kernel_folder() {
-  echo "$cache/$(apt-cache depends "linux-image-$flavour:$arch" | grep -o 'linux-image-[0-9][^:]*')"
+# The cache's folder of the kernel that $flavour's metapackage names.
+kernel() { echo "$cache/$(apt-cache depends "linux-image-$flavour:$arch" | grep -o 'linux-image-[0-9][^:]*')"; }
+
+# Boots the machine under ACCEL for TIMEOUT seconds at most. It says how it
+# went when its init passed; under emulation, which decides, it shows the log
+# when it did not.
+boot() {  # ACCEL TIMEOUT
+  timeout "$2" $qemu -accel "$1" $(<"$here/data/$layout.qemu") -kernel "$dir"/root/boot/vmlinuz-* \
+    -initrd "$root.cpio" -serial "file:$root.log" -append "$console quiet panic=-1 layout=$layout" || true
+  if grep -q 'hidlist-kernel: pass' "$root.log"; then
+    echo "== $arch: ${dir##*/}, $1, $((SECONDS - start)) s;" "$(grep -a hot-plug "$root.log")"
+    return
+  fi
+  [ "$1" = kvm ] || cat "$root.log"
+  return 1
 }
 
-# The initramfs of the machine, $root.cpio: busybox, the drivers of
-# data/LAYOUT.modules and usbhid with those they need (each line of
-# modules.dep is a module, a colon and all it needs, compressed or not), the
-# program with its loader and C library (and libdl, apart from libc in the
-# glibc it was built against), the uhid helper, the init script and the data.
-initramfs() {  # PROGRAM
-  rm -rf "$root"
-  mkdir -p "$root"/{bin,lib,proc,sys,dev,etc}
-  ln -s lib "$root/lib64"
-  cp -r "$dir/root/bin/busybox" "$here/init" "$here/data" "$1" "$root/"
+mapfile -t machines <"$here/data/machines"
+for i in "${!machines[@]}"; do
+  read -r arch flavour triplet layout console qemu <<<"${machines[i]}"
+  dir=$(kernel) root=$cache/run-$arch start=$SECONDS
+  if [ ! -e "$dir/unpacked" ]; then
+    # Lists older than the archive may name a kernel it no longer has. The
+    # packages are unpacked, and the modules.dep made that installing the
+    # kernel would make.
+    apt-get update -q
+    dir=$(kernel)
+    (mkdir -p "$dir/debs" && cd "$dir/debs" && apt-get download -q "${dir##*/}:$arch" "busybox-static:$arch")
+    for deb in "$dir"/debs/*.deb; do dpkg-deb -x "$deb" "$dir/root"; done
+    busybox depmod -b "$dir/root" "${dir##*/linux-image-}"
+    rm -r "$dir/debs" && touch "$dir/unpacked"
+  fi
+  # The initramfs: busybox, the program with its loader and C library (and
+  # libdl, apart from libc in the glibc it was built against), the uhid
+  # helper, the init script and the data, and the drivers of
+  # data/LAYOUT.modules and usbhid with those they need (each line of
+  # modules.dep is a module, a colon and all it needs, compressed or not).
+  rm -rf "$root" && mkdir -p "$root"/{bin,lib,proc,sys,dev,etc} && ln -s lib "$root/lib64"
+  cp -r "$dir/root/bin/busybox" "$here/init" "$here/data" "${programs[i]}" "$root/"
   echo 'user:x:1000:1000::/:/bin/sh' >"$root/etc/passwd"
   libc=$(dirname "$("$triplet-g++" -print-file-name=libc.so.6)")
   cp "$libc"/{ld-linux*.so.*,libc.so.6,libdl.so.2} "$root/lib/"
@@ -40,41 +62,6 @@ initramfs() {  # PROGRAM
   (cd "$modules" && grep -E "${pattern%|}" modules.dep | tr -s ': ' '\n' | sed '$a modules.dep' |
     cpio -pdmu --quiet "$root/lib/modules/${modules##*/}")
   (cd "$root" && find . | cpio -o -H newc --quiet) >"$root.cpio"
-}
-
-# Boots the machine under ACCEL for TIMEOUT seconds at most and says how it
-# went: when its init passed, and under emulation, which decides, its log.
-boot() {  # ACCEL TIMEOUT
-  start=$SECONDS
-  timeout "$2" $qemu -accel "$1" $(<"$here/data/$layout.qemu") -kernel "$dir"/root/boot/vmlinuz-* \
-    -initrd "$root.cpio" -serial "file:$root.log" -append "$console quiet panic=-1 layout=$layout" || true
-  if grep -q 'hidlist-kernel: pass' "$root.log"; then
-    echo "== $arch: ${dir##*/}, $1, $((SECONDS - start)) s;" "$(grep -a hot-plug "$root.log")"
-    return 0
-  fi
-  [ "$1" = kvm ] || cat "$root.log"
-  return 1
-}
-
-mapfile -t machines <"$here/data/machines"
-for i in "${!machines[@]}"; do
-  read -r arch flavour triplet layout console qemu <<<"${machines[i]}"
-  dir=$(kernel_folder)
-  root=$cache/run-$arch
-  if [[ ! -e $dir/unpacked ]]; then
-    # Lists older than the archive may name a kernel it no longer has. The
-    # kernel and busybox are unpacked, and the modules.dep made that
-    # installing the kernel would make.
-    apt-get update -q
-    dir=$(kernel_folder)
-    mkdir -p "$dir/debs"
-    (cd "$dir/debs" && apt-get download -q "${dir##*/}:$arch" "busybox-static:$arch")
-    for deb in "$dir"/debs/*.deb; do dpkg-deb -x "$deb" "$dir/root"; done
-    busybox depmod -b "$dir/root" "${dir##*/linux-image-}"
-    rm -r "$dir/debs"
-    touch "$dir/unpacked"
-  fi
-  initramfs "${programs[i]}"
   # KVM runs guests of the host's kind only; HIDLIST_ACCEL=tcg forces
   # emulation. A run under KVM that has not passed within 30 s is made again
   # under emulation: nested KVM can accept a guest and then crawl.
@@ -84,6 +71,5 @@ for i in "${!machines[@]}"; do
     boot tcg 600 &
   fi
 done
-failed=0
 for job in $(jobs -p); do wait "$job" || failed=1; done
-exit $failed
+exit "${failed:-0}"
