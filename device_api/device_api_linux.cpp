@@ -1,4 +1,4 @@
-// The device service over sysfs and the hidraw nodes. It stands in for
+// The DeviceApi over sysfs and the hidraw nodes. It stands in for
 // SetupAPI and HID.DLL with their names, records and result conventions;
 // everything it reads lies under its root, so tests can hand it a tree of
 // their own.

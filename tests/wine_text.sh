@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The channel's conversion and fatal report on Windows, under Wine, with no
+# ConsoleText's conversion and the fatal report on Windows, under Wine, with no
 # device: each row of the table runs the program (tests/wide_units.cpp) under
 # a name, with a system locale (LC_CTYPE) and a thread locale (LC_MESSAGES),
 # on the UTF-16 units of a text; its status and what it writes to standard
