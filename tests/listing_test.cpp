@@ -266,7 +266,8 @@ TEST_P(FakeConsoleRun, GivesItsLogAndStatus) {
   // pattern.case's machine, under a folder whose name is as long as the run
   // says, to give device paths of any length; or an empty root.
   char top[] = "/tmp/hidlist-tree-XXXXXX";
-  const std::string root = mkdtemp(top) + ("/" + std::string(run.Number("tree"), 'r') + "/");
+  const std::string root =
+      std::string(mkdtemp(top)) + "/" + std::string(run.Number("tree"), 'r') + "/";
   const std::string make_tree =
       HIDLIST_SOURCE_DIR "/tests/tree.sh " HIDLIST_SOURCE_DIR "/tests/cases/pattern.case " + root;
   const bool no_tree = run.Text("tree") == "none";
