@@ -203,6 +203,9 @@ class LinuxDeviceApi final : public DeviceApi {
         DeviceInterfaceDetailData->cbSize != sizeof(*DeviceInterfaceDetailData)) {
       return FALSE;
     }
+    // So is room without a record to put it in, and the size the caller holds
+    // is left as it is: a listing whose probe gives room fails here too.
+    if (bytes == nullptr && DeviceInterfaceDetailDataSize != 0) return FALSE;
     ClassEntry& entry =
         static_cast<HidrawSet*>(DeviceInfoSet)->entries[DeviceInterfaceData->Reserved];
     if (!Resolve(entry)) return FALSE;

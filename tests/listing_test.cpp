@@ -167,6 +167,7 @@ class Devices final : public DeviceApi {
                                         SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail, DWORD size,
                                         DWORD* required, SP_DEVINFO_DATA* info) override {
     if (detail != nullptr) detail->cbSize += run_.Text("wrong") == "detail_size" ? 1 : 0;
+    if (detail == nullptr) size += run_.Text("wrong") == "probe_size" ? 1 : 0;
     if (detail != nullptr || !run_.settings.contains("probe")) {
       return real_->SetupDiGetDeviceInterfaceDetailA(set, data, detail, size, required, info);
     }
