@@ -293,5 +293,13 @@ TEST_P(FakeConsoleRun, GivesItsLogAndStatus) {
 INSTANTIATE_TEST_SUITE_P(Listing, FakeConsoleRun, testing::ValuesIn(ReadRuns()),
                          testing::PrintToStringParamName());
 
+// The fatal report's eight digits and the listing's four are the counts the
+// program passes; the rules for the others are HexDigits' own contract.
+TEST(HexDigits, PadsUpTo32DigitsAndNeverCuts) {
+  EXPECT_EQ(HexDigits(0x12345, 4), "12345");
+  EXPECT_EQ(HexDigits(7, 32), std::string(31, '0') + "7");
+  EXPECT_EQ(HexDigits(7, 33), "7");
+}
+
 }  // namespace
 }  // namespace hidlist
