@@ -1,4 +1,4 @@
-// The operations of the console platform as the channel and the fatal report
+// The operations of the console platform as ConsoleText and the fatal report
 // use them, with the platform's names and conventions. One backend per
 // platform implements ConsolePlatform.
 #pragma once

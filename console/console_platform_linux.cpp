@@ -1,7 +1,7 @@
 // The console platform on Linux: the standard streams as descriptors, the
 // locale's character set for the narrow text, and the fatal report's module
 // lookup through the dynamic loader. Failures are given Windows' error codes,
-// so that the channel's codes and messages are the same on every system.
+// so that ConsoleText's codes and messages are the same on every system.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <iconv.h>
@@ -31,7 +31,7 @@ namespace hidlist {
 namespace {
 
 // A handle is its descriptor plus one: descriptor 0 must not come out as the
-// null handle, which the channel takes as "no stream".
+// null handle, which ConsoleText takes as "no stream".
 constexpr std::uintptr_t HandleBias = 1;
 
 const iconv_t NoConverter = reinterpret_cast<iconv_t>(-1);
@@ -190,12 +190,12 @@ class LinuxConsolePlatform final : public ConsolePlatform {
       last_error_ = WindowsErrorFromErrno(errno);
       return FILE_TYPE_UNKNOWN;
     }
-    // The channel tells only a console apart: a pipe or a socket is written
+    // ConsoleText tells only a console apart: a pipe or a socket is written
     // like a file.
     return S_ISCHR(status.st_mode) ? FILE_TYPE_CHAR : FILE_TYPE_DISK;
   }
 
-  // The channel closes only a standard output of unknown type. The
+  // ConsoleText closes only a standard output of unknown type. The
   // descriptor stays open, so that its slot stays filled for the same reason
   // as at the start; it is closed to the program only.
   BOOL CloseHandle(HANDLE hObject) override {
@@ -253,7 +253,7 @@ class LinuxConsolePlatform final : public ConsolePlatform {
   // A terminal shows the locale's character set, the narrow text itself.
   UINT ConsoleOutputCodePage(HANDLE) override { return NoConsole; }
 
-  // As the channel calls it: one unit, flags 0, the code page from
+  // As ConsoleText calls it: one unit, flags 0, the code page from
   // NarrowCodePage and an area far larger than the unit needs.
   int WideCharToMultiByte(UINT, DWORD, const char16_t* lpWideCharStr, int, char* lpMultiByteStr,
                           int) override {

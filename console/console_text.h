@@ -1,5 +1,5 @@
-// The console text channel: all of the program's text goes to standard output
-// and comes from standard input through it.
+// ConsoleText: all of the program's text goes to standard output and comes
+// from standard input through it.
 //
 // Output is collected in a 128-byte buffer and written out when the buffer
 // fills, at the end of every statement when standard output is a character

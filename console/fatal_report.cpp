@@ -76,12 +76,11 @@ int ReportFatal(FatalFailure failure, ConsoleText& console, ConsolePlatform& pla
   }
   platform.CharToOemA(report.data());
 
-  // Failures of the report's own writes cannot be reported anywhere.
+  // Failures of the report's own writes cannot be reported anywhere; a
+  // standard error that cannot be had fails them too.
   HANDLE error = platform.GetStdHandle(STD_ERROR_HANDLE);
-  if (error != INVALID_HANDLE_VALUE && error != nullptr) {
-    WriteAll(platform, error, report.data(), std::strlen(report.c_str()));
-    WriteAll(platform, error, "\r\n", 2);
-  }
+  WriteAll(platform, error, report.data(), std::strlen(report.c_str()));
+  WriteAll(platform, error, "\r\n", 2);
   return 1;
 }
 

@@ -97,7 +97,7 @@ class DeviceApi {
                                         ULONG BufferLength) = 0;
 };
 
-// The platform's device service, as the shipped program uses it.
+// The platform's DeviceApi, as the shipped program uses it.
 std::unique_ptr<DeviceApi> OpenDeviceApi();
 
 }  // namespace hidlist

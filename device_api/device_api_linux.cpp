@@ -1,4 +1,4 @@
-// The device service over sysfs and the hidraw nodes. It stands in for
+// The DeviceApi over sysfs and the hidraw nodes. It stands in for
 // SetupAPI and HID.DLL with their names, records and result conventions;
 // everything it reads lies under its root, so tests can hand it a tree of
 // their own.
@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -70,8 +71,13 @@ std::optional<std::vector<std::string>> NumberedEntries(const std::string& folde
     return std::nullopt;
   }
   std::vector<std::pair<std::uint32_t, std::string>> numbered;
-  errno = 0;
-  while (const dirent* entry = ::readdir(listing)) {
+  // Only errno tells the end of the folder from a failed read, so it is
+  // cleared before each read: the allocations between two reads may leave it
+  // set even when they succeed.
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(listing);
+    if (entry == nullptr) break;
     if (const auto number = ParseNumberedName(entry->d_name, prefix)) {
       numbered.emplace_back(*number, entry->d_name);
     }
@@ -120,7 +126,7 @@ struct HidrawSet {
 
 // An open hidraw node, with the facts of its device that the queries read:
 // its ids, from its folder's name, and where its version and strings are
-// found. A node this service did not name has no facts.
+// found.
 struct OpenNode {
   OpenNode(int descriptor, std::string_view folder)
       : fd(descriptor), hid_folder(folder), id(ParseHidFolderName(BaseName(folder))) {
@@ -145,8 +151,12 @@ class LinuxDeviceApi final : public DeviceApi {
 
   void HidD_GetHidGuid(GUID* HidGuid) override { *HidGuid = HidInterfaceClass; }
 
+  // Handles are the addresses of the records below, handed only to the
+  // listing, which passes each one back as it got it.
   HDEVINFO SetupDiGetClassDevsA(const GUID* ClassGuid, const char*, HWND, DWORD) override {
     auto set = std::make_unique<HidrawSet>();
+    // A set of another class is empty, as on Windows: a listing that does not
+    // ask for the HID class lists nothing.
     if (*ClassGuid == HidInterfaceClass) {
       // Only names are read here: an entry's details cost something only
       // when it is asked about. A system whose sys/class lacks the hidraw
@@ -165,18 +175,19 @@ class LinuxDeviceApi final : public DeviceApi {
     return handle;
   }
 
-  BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA*,
-                                   const GUID* InterfaceClassGuid, DWORD MemberIndex,
+  // As SetupAPI does, an interface record whose cbSize is not its size is
+  // refused: a listing that sets it wrong fails here as it would on Windows.
+  BOOL SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA*, const GUID*,
+                                   DWORD MemberIndex,
                                    SP_DEVICE_INTERFACE_DATA* DeviceInterfaceData) override {
-    const HidrawSet* set = Find(sets_, DeviceInfoSet);
-    if (set == nullptr || DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
-        !(*InterfaceClassGuid == HidInterfaceClass) || MemberIndex >= set->entries.size()) {
+    const auto* set = static_cast<const HidrawSet*>(DeviceInfoSet);
+    if (DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
+        MemberIndex >= set->entries.size()) {
       return FALSE;
     }
     DeviceInterfaceData->InterfaceClassGuid = HidInterfaceClass;
     DeviceInterfaceData->Flags = SPINT_ACTIVE;
-    // One past the entry's index, so that a record never enumerated refers to none.
-    DeviceInterfaceData->Reserved = static_cast<ULONG_PTR>(MemberIndex) + 1;
+    DeviceInterfaceData->Reserved = MemberIndex;
     return TRUE;
   }
 
@@ -184,23 +195,19 @@ class LinuxDeviceApi final : public DeviceApi {
       HDEVINFO DeviceInfoSet, SP_DEVICE_INTERFACE_DATA* DeviceInterfaceData,
       SP_DEVICE_INTERFACE_DETAIL_DATA_A* DeviceInterfaceDetailData,
       DWORD DeviceInterfaceDetailDataSize, DWORD* RequiredSize, SP_DEVINFO_DATA*) override {
-    HidrawSet* set = Find(sets_, DeviceInfoSet);
-    if (set == nullptr || DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
-      return FALSE;
-    }
-    const ULONG_PTR member = DeviceInterfaceData->Reserved;
-    if (member == 0 || member > set->entries.size()) return FALSE;
-    // As SetupAPI does, room without a record to put it in is refused, and
-    // the size the caller holds is left as it is.
+    // As SetupAPI does, a detail record whose cbSize is not the size of its
+    // fixed head is refused, whatever room it has: a listing that sets it
+    // wrong fails here as it would on Windows.
     auto* const bytes = reinterpret_cast<unsigned char*>(DeviceInterfaceDetailData);
-    if (bytes == nullptr && DeviceInterfaceDetailDataSize != 0) return FALSE;
-    // So is a record whose cbSize is not the size of the record's fixed
-    // head, whatever room the caller gives.
-    if (bytes != nullptr && DeviceInterfaceDetailDataSize >= sizeof(DWORD) &&
+    if (bytes != nullptr &&
         DeviceInterfaceDetailData->cbSize != sizeof(*DeviceInterfaceDetailData)) {
       return FALSE;
     }
-    ClassEntry& entry = set->entries[member - 1];
+    // So is room without a record to put it in, and the size the caller holds
+    // is left as it is: a listing whose probe gives room fails here too.
+    if (bytes == nullptr && DeviceInterfaceDetailDataSize != 0) return FALSE;
+    ClassEntry& entry =
+        static_cast<HidrawSet*>(DeviceInfoSet)->entries[DeviceInterfaceData->Reserved];
     if (!Resolve(entry)) return FALSE;
     const std::string path = root_ + "dev/" + entry.name;
     constexpr std::size_t PathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
@@ -212,7 +219,7 @@ class LinuxDeviceApi final : public DeviceApi {
   }
 
   BOOL SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) override {
-    return Remove(sets_, DeviceInfoSet);
+    return Release(sets_, DeviceInfoSet);
   }
 
   // The listing asks for read and write access, as a HID device needs for
@@ -220,22 +227,20 @@ class LinuxDeviceApi final : public DeviceApi {
   HANDLE CreateFileA(const char* lpFileName, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) override {
     const int fd = ::open(lpFileName, O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return INVALID_HANDLE_VALUE;
-    const auto named = std::find_if(node_folders_.begin(), node_folders_.end(),
-                                    [&](const auto& node) { return node.first == lpFileName; });
-    auto node = std::make_unique<OpenNode>(
-        fd, named != node_folders_.end() ? std::string_view(named->second) : std::string_view());
+    // The listing opens only the paths the detail queries gave.
+    auto node = std::make_unique<OpenNode>(fd, node_folders_.at(lpFileName));
     HANDLE result = node.get();
     open_nodes_.push_back(std::move(node));
     return result;
   }
 
-  BOOL CloseHandle(HANDLE hObject) override { return Remove(open_nodes_, hObject); }
+  BOOL CloseHandle(HANDLE hObject) override { return Release(open_nodes_, hObject); }
 
   // As on Windows, a query that cannot read what it needs fails and fills
   // nothing; a version the device does not give is 0.
   BOOLEAN HidD_GetAttributes(HANDLE HidDeviceObject, HIDD_ATTRIBUTES* Attributes) override {
-    const OpenNode* node = Find(open_nodes_, HidDeviceObject);
-    if (node == nullptr || !node->id) return FALSE;
+    const auto* node = static_cast<const OpenNode*>(HidDeviceObject);
+    if (!node->id) return FALSE;
     std::optional<std::uint16_t> version;
     if (!node->usb_device.empty()) {
       const Attribute text = ReadUsbAttribute(node->usb_device, "bcdDevice");
@@ -262,19 +267,8 @@ class LinuxDeviceApi final : public DeviceApi {
 
  private:
   template <typename T>
-  static T* Find(const std::vector<std::unique_ptr<T>>& owned, const void* handle) {
-    for (const auto& item : owned) {
-      if (item.get() == handle) return item.get();
-    }
-    return nullptr;
-  }
-
-  template <typename T>
-  static BOOL Remove(std::vector<std::unique_ptr<T>>& owned, const void* handle) {
-    const auto found = std::find_if(owned.begin(), owned.end(),
-                                    [&](const auto& item) { return item.get() == handle; });
-    if (found == owned.end()) return FALSE;
-    owned.erase(found);
+  static BOOL Release(std::vector<std::unique_ptr<T>>& owned, const void* handle) {
+    std::erase_if(owned, [&](const auto& item) { return item.get() == handle; });
     return TRUE;
   }
 
@@ -290,8 +284,7 @@ class LinuxDeviceApi final : public DeviceApi {
         entry.hid_folder =
             HidFolderOf(std::string_view(target, static_cast<std::size_t>(length)), entry.name);
       }
-      if (entry.hid_folder)
-        node_folders_.emplace_back(root_ + "dev/" + entry.name, *entry.hid_folder);
+      if (entry.hid_folder) node_folders_.emplace(root_ + "dev/" + entry.name, *entry.hid_folder);
     }
     return entry.hid_folder.has_value();
   }
@@ -323,8 +316,8 @@ class LinuxDeviceApi final : public DeviceApi {
   // A string the device does not have and one that cannot be read both fail,
   // as on Windows: the listing prints an empty line for either.
   BOOLEAN GetString(HANDLE object, void* buffer, ULONG length, std::string_view attribute) {
-    const OpenNode* node = Find(open_nodes_, object);
-    if (node == nullptr || !node->id) return FALSE;
+    const auto* node = static_cast<const OpenNode*>(object);
+    if (!node->id) return FALSE;
     std::optional<std::string> text;
     if (!node->usb_device.empty()) {
       const Attribute read = ReadUsbAttribute(node->usb_device, attribute);
@@ -344,7 +337,7 @@ class LinuxDeviceApi final : public DeviceApi {
   std::vector<std::unique_ptr<HidrawSet>> sets_;
   std::vector<std::unique_ptr<OpenNode>> open_nodes_;
   // The nodes the detail queries named, with their HID device folders.
-  std::vector<std::pair<std::string, std::string>> node_folders_;
+  std::map<std::string, std::string> node_folders_;
   std::vector<std::pair<std::string, Attribute>> usb_attributes_;
 };
 

@@ -1,4 +1,4 @@
-// The device service on Linux, over sysfs and the hidraw nodes.
+// The DeviceApi on Linux, over sysfs and the hidraw nodes.
 #pragma once
 
 #include <memory>
@@ -8,7 +8,7 @@
 
 namespace hidlist {
 
-// The service over the tree at root, the folder that holds sys/ and dev/,
+// The DeviceApi over the tree at root, the folder that holds sys/ and dev/,
 // ending in '/': "/" for the program (OpenDeviceApi); tests hand it a tree
 // of their own.
 std::unique_ptr<DeviceApi> OpenDeviceApiAt(std::string root);

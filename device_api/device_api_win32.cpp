@@ -1,4 +1,4 @@
-// The device service on Windows: SetupAPI and HID.DLL, linked through their
+// The DeviceApi on Windows: SetupAPI and HID.DLL, linked through their
 // import libraries. Our records have the platform's layouts, checked below,
 // so pointers to them are handed over as they are; only DWORD differs in
 // type (ours is uint32_t, the platform's unsigned long), so DWORD results

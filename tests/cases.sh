@@ -9,6 +9,7 @@
 # must end with status 0 and nothing on standard error.
 # HIDLIST_WRAPPER, when set, goes before the program (valgrind, say).
 set -uo pipefail
+source "$(dirname "$0")/helpers.sh"
 program=$1
 shift
 work=$(mktemp -d)
@@ -17,14 +18,13 @@ failed=0
 for case in "$@"; do
   rm -rf "$work/root" && mkdir "$work/root" && "$(dirname "$0")/tree.sh" "$case" "$work/root"
   stdin='\n' locale=LC_ALL=C.UTF-8
-  while read -r key value && [ "$key" != expect ]; do
+  while read -r key value; do
     [[ $key == stdin || $key == locale ]] && printf -v "$key" %s "$value"
-  done <"$case"
-  sed '1,/^expect$/d; s/$/\r/' "$case" >"$work/expected"
+  done < <(sed '/^expect$/q' "$case")
+  expected_output "$case" >"$work/expected"
   # The words of $locale are assignments of their own.
-  printf '%b' "$stdin" >"$work/in"
   env -u LC_ALL -u LC_CTYPE -u LANG HIDLIST_ROOT="$work/root/" $locale \
-    ${HIDLIST_WRAPPER:-} "$program" <"$work/in" >"$work/out" 2>"$work/err"
+    ${HIDLIST_WRAPPER:-} "$program" < <(printf '%b' "$stdin") >"$work/out" 2>"$work/err"
   status=$?
   if [ $status != 0 ] || [ -s "$work/err" ] || ! cmp -s "$work/expected" "$work/out"; then
     echo "FAIL $case: status $status"

@@ -1,8 +1,9 @@
-// The listing and the console channel over a fake console, for what no real
-// stream can show: the write pattern on a console, the order of the calls,
-// failures in the middle of a statement. The devices are the Linux service
-// over a case's tree, with the quirks of a Windows platform added where a
-// tree cannot give them. The runs are data: tests/cases/fake_console.txt.
+// The listing and ConsoleText over a fake console, for what no real stream
+// can show: the write pattern on a console, the order of the calls, failures
+// in the middle of a statement, the line rules of the closing read. The
+// devices are the Linux DeviceApi over pattern.case's tree, with what only a
+// fake can give added. Each run of tests/cases/fake_console.txt is a test of
+// its own; each setting is read where it is used.
 #include <dirent.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -11,14 +12,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <new>
-#include <optional>
-#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -26,16 +23,21 @@
 #include "device_api/device_api_linux.h"
 #include "listing/listing.h"
 
-// While not 0, folder reads fail with this error. The device layer linked into
-// this program calls this readdir, named readdir64 where <dirent.h> renames it
-// (64-bit file offsets on 32-bit Linux). The C library's readdir64 is its
-// readdir wherever offsets are 64-bit.
-static int folder_read_error = 0;
+// The DeviceApi linked into this program reads folders through this readdir,
+// named readdir64 where <dirent.h> renames it (64-bit file offsets on 32-bit
+// Linux); the C library's readdir64 is its readdir wherever offsets are
+// 64-bit. While folder_reads_fail is not 0 every read fails with it; while
+// folder_reads_leave is not 0 a read that succeeds leaves errno so, as POSIX
+// lets it and as any allocation between two reads may.
+static int folder_reads_fail = 0;
+static int folder_reads_leave = 0;
 extern "C" dirent* readdir(DIR* folder) {
   static void* const real = dlsym(RTLD_NEXT, sizeof(off_t) == 8 ? "readdir64" : "readdir");
-  if (folder_read_error == 0) return reinterpret_cast<dirent* (*)(DIR*)>(real)(folder);
-  errno = folder_read_error;
-  return nullptr;
+  if (folder_reads_fail != 0) errno = folder_reads_fail;
+  dirent* entry =
+      folder_reads_fail != 0 ? nullptr : reinterpret_cast<dirent* (*)(DIR*)>(real)(folder);
+  if (entry != nullptr && folder_reads_leave != 0) errno = folder_reads_leave;
+  return entry;
 }
 
 namespace hidlist {
@@ -43,53 +45,75 @@ namespace {
 
 using Log = std::vector<std::string>;
 
-const HANDLE Output = reinterpret_cast<HANDLE>(1);
-const HANDLE Input = reinterpret_cast<HANDLE>(2);
-const HANDLE Error = reinterpret_cast<HANDLE>(3);
-const HANDLE OfUnknownType = reinterpret_cast<HANDLE>(4);
+// A run of fake_console.txt: its name, and its settings, each a key and the
+// rest of its line, escapes and names filled in.
+struct FakeRun {
+  std::string name;
+  std::map<std::string, std::string> settings;
 
-// Standard streams as a test sets them up.
-struct Streams {
-  DWORD output_type = FILE_TYPE_DISK;
-  std::vector<HANDLE> outputs = {Output};  // GetStdHandle's answers in turn, the last repeated
-  HANDLE input = Input;
-  std::vector<std::string> reads = {"\r\n"};  // what each ReadFile gives, then nothing
-  DWORD read_error = 0;                       // then this failure, when not 0
-  std::map<int, DWORD> write_errors;          // the Nth write to standard output fails so
+  // The value of the key's line; empty when the run has none.
+  std::string Text(const std::string& k) const {
+    return settings.contains(k) ? settings.at(k) : "";
+  }
+  // Its value, parted by separator; none when the run has no such line.
+  std::vector<std::string> Parts(const std::string& key, char separator = ' ') const {
+    std::vector<std::string> parts;
+    std::istringstream text(Text(key));
+    for (std::string part; std::getline(text, part, separator);) parts.push_back(part);
+    return parts;
+  }
+  // Its word-th word as a number; 0 when there is none.
+  DWORD Number(const std::string& key, std::size_t word = 0) const {
+    const std::vector<std::string> words = Parts(key);
+    return word < words.size() ? std::strtoul(words[word].c_str(), nullptr, 10) : 0;
+  }
 };
 
-// A console over such streams. Everything that reaches them is logged in
-// order: the bytes of each write to standard output, and marks for the rest
-// ("<read>", "<close>", "<error>" and the bytes written there).
-class FakeConsole final : public ConsolePlatform, public Streams {
+void PrintTo(const FakeRun& run, std::ostream* out) { *out << run.name; }
+
+// The standard streams' handles; "outputs" names them by these numbers.
+const HANDLE Output = reinterpret_cast<HANDLE>(1), Input = reinterpret_cast<HANDLE>(2),
+             Error = reinterpret_cast<HANDLE>(3), OfUnknownType = reinterpret_cast<HANDLE>(4);
+
+// The standard streams as a run sets them up. Everything that reaches them
+// is logged in order: the bytes of each write to standard output, and marks
+// for the rest ("<read>", "<close>", "<error>" and the bytes written there).
+class FakeConsole final : public ConsolePlatform {
  public:
-  explicit FakeConsole(Log& log, const Streams& streams = {}) : Streams(streams), log_(log) {}
+  FakeConsole(const FakeRun& run, Log& log) : run_(run), log_(log) {
+    if (!run.settings.contains("reads")) reads_ = {"\r\n"};
+  }
 
   HANDLE GetStdHandle(DWORD which) override {
-    if (which == STD_INPUT_HANDLE) return input;
+    if (which == STD_INPUT_HANDLE)
+      return run_.Text("input") == "closed" ? INVALID_HANDLE_VALUE : Input;
     if (which == STD_ERROR_HANDLE) return Error;
-    return outputs[std::min(opens_++, outputs.size() - 1)];
+    const std::vector<std::string> outputs = run_.Parts("outputs");
+    if (outputs.empty()) return Output;
+    return reinterpret_cast<HANDLE>(std::stoul(outputs[std::min(opens_++, outputs.size() - 1)]));
   }
   DWORD GetFileType(HANDLE handle) override {
-    return handle == Output ? output_type : FILE_TYPE_UNKNOWN;
+    if (handle != Output) return FILE_TYPE_UNKNOWN;
+    return run_.Text("type") == "char" ? FILE_TYPE_CHAR : FILE_TYPE_DISK;
   }
   BOOL CloseHandle(HANDLE) override {
     log_.push_back("<close>");
     return 1;
   }
   BOOL WriteFile(HANDLE handle, const void* bytes, DWORD count, DWORD* written) override {
-    const std::string text(static_cast<const char*>(bytes), count);
-    log_.push_back(handle == Error ? "<error>" + text : text);
-    const auto failure = write_errors.find(handle == Error ? 0 : ++writes_);
-    last_error_ = failure != write_errors.end() ? failure->second : 0;
+    log_.push_back((handle == Error ? "<error>" : "") +
+                   std::string(static_cast<const char*>(bytes), count));
+    // "write N CODE": the Nth write to standard output fails so.
+    const bool failing = handle != Error && ++writes_ == run_.Number("write");
+    last_error_ = failing ? run_.Number("write", 1) : 0;
     if (last_error_ == 0) *written = count;
     return last_error_ == 0;
   }
   BOOL ReadFile(HANDLE, void* buffer, DWORD size, DWORD* count) override {
     log_.push_back("<read>");
     *count = 0;
-    if (reads_ == reads.size()) return (last_error_ = read_error) == 0;
-    const std::string& chunk = reads[reads_++];
+    if (reads_.size() == next_read_) return (last_error_ = run_.Number("read_error")) == 0;
+    const std::string& chunk = reads_[next_read_++];
     *count = std::min<DWORD>(size, static_cast<DWORD>(chunk.size()));
     std::memcpy(buffer, chunk.data(), *count);
     return 1;
@@ -109,44 +133,46 @@ class FakeConsole final : public ConsolePlatform, public Streams {
   bool IsDebuggerPresent() override { return false; }
 
  private:
+  const FakeRun& run_;
   Log& log_;
+  std::vector<std::string> reads_ = run_.Parts("reads", '|');
+  std::size_t next_read_ = 0;
   std::size_t opens_ = 0;
-  std::size_t reads_ = 0;
-  int writes_ = 0;
+  DWORD writes_ = 0;
   DWORD last_error_ = 0;
 };
 
-// The Linux device service over a tree, with what only a fake can give: an
-// index whose interface is missing, a probe that reports another size or
-// none, a failure of another kind. It logs the release of the set and of
-// each device ("<destroy>", "<closed>").
+// The Linux DeviceApi over a tree, with what only a fake gives as a run sets
+// it up. It logs the release of the set and of each device ("<destroy>",
+// "<closed>").
 class Devices final : public DeviceApi {
  public:
-  Devices(const std::string& root, Log& log) : real_(OpenDeviceApiAt(root)), log_(log) {}
-
-  std::set<DWORD> missing;
-  std::map<DWORD, DWORD> probes;  // at an index, the size the probe reports (0: none)
-  std::exception_ptr failure;     // when set, the attribute query throws it
+  Devices(const std::string& root, const FakeRun& run, Log& log)
+      : real_(OpenDeviceApiAt(root)), run_(run), log_(log) {}
 
   void HidD_GetHidGuid(GUID* guid) override { real_->HidD_GetHidGuid(guid); }
   HDEVINFO SetupDiGetClassDevsA(const GUID* guid, const char* enumerator, HWND parent,
                                 DWORD flags) override {
-    return real_->SetupDiGetClassDevsA(guid, enumerator, parent, flags);
+    GUID asked = *guid;
+    asked.Data1 += run_.Text("wrong") == "class" ? 1 : 0;
+    return real_->SetupDiGetClassDevsA(&asked, enumerator, parent, flags);
   }
   BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, SP_DEVINFO_DATA* info, const GUID* guid,
                                    DWORD index, SP_DEVICE_INTERFACE_DATA* data) override {
-    index_ = index;
-    return missing.count(index) == 0 &&
-           real_->SetupDiEnumDeviceInterfaces(set, info, guid, index, data);
+    const std::vector<std::string> missing = run_.Parts("missing");
+    if (std::count(missing.begin(), missing.end(), std::to_string(index)) != 0) return 0;
+    data->cbSize += run_.Text("wrong") == "interface_size" ? 1 : 0;
+    return real_->SetupDiEnumDeviceInterfaces(set, info, guid, index, data);
   }
   BOOL SetupDiGetDeviceInterfaceDetailA(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data,
                                         SP_DEVICE_INTERFACE_DETAIL_DATA_A* detail, DWORD size,
                                         DWORD* required, SP_DEVINFO_DATA* info) override {
-    const auto probe = probes.find(index_);
-    if (detail != nullptr || probe == probes.end()) {
+    if (detail != nullptr) detail->cbSize += run_.Text("wrong") == "detail_size" ? 1 : 0;
+    if (detail == nullptr) size += run_.Text("wrong") == "probe_size" ? 1 : 0;
+    if (detail != nullptr || !run_.settings.contains("probe")) {
       return real_->SetupDiGetDeviceInterfaceDetailA(set, data, detail, size, required, info);
     }
-    if (probe->second != 0) *required = probe->second;
+    *required = run_.Number("probe");
     return 0;
   }
   BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override {
@@ -162,7 +188,7 @@ class Devices final : public DeviceApi {
     return real_->CloseHandle(handle);
   }
   BOOLEAN HidD_GetAttributes(HANDLE handle, HIDD_ATTRIBUTES* attributes) override {
-    if (failure) std::rethrow_exception(failure);
+    if (run_.settings.contains("throw")) throw std::runtime_error(run_.Text("throw"));
     return real_->HidD_GetAttributes(handle, attributes);
   }
   BOOLEAN HidD_GetManufacturerString(HANDLE handle, void* buffer, ULONG length) override {
@@ -174,42 +200,58 @@ class Devices final : public DeviceApi {
 
  private:
   std::unique_ptr<DeviceApi> real_;
+  const FakeRun& run_;
   Log& log_;
-  DWORD index_ = 0;
 };
 
-// The machine of a case file, built in a folder of its own; a long folder
-// name gives device paths longer than the detail record holds.
-class Tree {
- public:
-  explicit Tree(const std::string& case_name, std::size_t name_length = 0) {
-    char folder[] = "/tmp/hidlist-tree-XXXXXX";
-    top_ = mkdtemp(folder);
-    root_ = top_ + "/" + std::string(name_length, 'r') + "/";
-    Shell("mkdir -p '" + root_ +
-          "' && " HIDLIST_SOURCE_DIR "/tests/tree.sh " HIDLIST_SOURCE_DIR "/tests/cases/" +
-          case_name + " '" + root_ + "'");
+// A line of fake_console.txt with its escapes filled in: \r, \n and \xHH,
+// and {NAME} for the text of a "name" line.
+std::string Expand(const std::string& line, const std::map<std::string, std::string>& names) {
+  std::string out;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line.compare(i, 2, "\\x") == 0) {
+      out += static_cast<char>(std::stoi(line.substr(i + 2, 2), nullptr, 16));
+      i += 3;
+    } else if (line[i] == '\\') {
+      out += line[++i] == 'r' ? '\r' : '\n';
+    } else if (line[i] == '{') {
+      const std::size_t end = line.find('}', i);
+      out += names.at(line.substr(i + 1, end - i - 1));
+      i = end;
+    } else {
+      out += line[i];
+    }
   }
-  ~Tree() { Shell("rm -rf '" + top_ + "'"); }
-  const std::string& Root() const { return root_; }
-
- private:
-  static void Shell(const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0); }
-  std::string top_;
-  std::string root_;
-};
-
-// A whole run, as the program makes it: its exit status.
-int RunOver(Devices& devices, FakeConsole& platform) {
-  ConsoleText console(platform);
-  return RunGuarded(console, platform, [&] { RunListing(devices, console); });
+  return out;
 }
 
-// The log in one text, its entries parted by '|'.
-std::string Joined(const Log& log) {
-  std::string text;
-  for (const std::string& entry : log) text += (text.empty() ? "" : "|") + entry;
-  return text;
+// The runs of fake_console.txt: "name NAME TEXT" lines, then each "run NAME"
+// and its settings, one "KEY VALUE" a line. A key that no run can take ends
+// the program, so that no setting is left out unseen.
+std::vector<FakeRun> ReadRuns() {
+  const std::string keys =
+      " type outputs write input reads read_error folder_reads_fail folder_reads_leave tree"
+      " missing probe wrong throw log status ";
+  std::ifstream file(HIDLIST_SOURCE_DIR "/tests/cases/fake_console.txt");
+  std::map<std::string, std::string> names;
+  std::vector<FakeRun> runs;
+  for (std::string line; std::getline(file, line);) {
+    if (line.empty() || line.starts_with('#')) continue;
+    const std::string text = Expand(line, names);
+    const std::size_t space = text.find(' ');
+    const std::string key = text.substr(0, space);
+    const std::string value = space == std::string::npos ? "" : text.substr(space + 1);
+    if (key == "name") {
+      names[value.substr(0, value.find(' '))] = value.substr(value.find(' ') + 1);
+    } else if (key == "run") {
+      runs.emplace_back().name = value.substr(0, value.find(' '));
+    } else if (keys.find(" " + key + " ") != std::string::npos && !runs.empty()) {
+      runs.back().settings[key] = value;
+    } else {
+      throw std::runtime_error("fake_console.txt: " + line);
+    }
+  }
+  return runs;
 }
 
 // How many descriptors this process holds.
@@ -218,175 +260,46 @@ std::size_t Descriptors() {
   return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
 }
 
-const std::string Prompt = "Press ENTER to return.........\r\n";
-// The run of pattern.case on a console up to the wait, write by write.
-const std::string Usb =
-    "VID: 1209\r\n|A|b|\r\n|PID: 0001\r\n|\r\n|VersionNumber:0100\r\n|<closed>|";
-const std::string Pad =
-    "VID: 0810\r\n|\r\n|PID: 0101\r\n|P|a|d|\r\n|VersionNumber:0000\r\n|<closed>|";
-const std::string OnAConsole = Usb + Pad + "<destroy>|" + Prompt;
-// The same to a file or a pipe: a block of 128 bytes; the listing is 129.
-const std::string ToAFile = "<closed>|<closed>|<destroy>|" +
-                            ("VID: 1209\r\nAb\r\nPID: 0001\r\n\r\nVersionNumber:0100\r\n"
-                             "VID: 0810\r\n\r\nPID: 0101\r\nPad\r\nVersionNumber:0000\r\n" +
-                             Prompt)
-                                .substr(0, 128);
+class FakeConsoleRun : public testing::TestWithParam<FakeRun> {};
 
-// A text of fake_console.txt with its escapes and names filled in.
-std::string Expand(const std::string& text) {
-  const std::map<std::string, std::string> names = {
-      {"console", OnAConsole}, {"file", ToAFile}, {"pad", Pad}, {"prompt", Prompt}};
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\') {
-      out += text[++i] == 'r' ? '\r' : '\n';
-    } else if (text[i] == '{') {
-      const std::size_t end = text.find('}', i);
-      const std::string name = text.substr(i + 1, end - i - 1);
-      if (name.starts_with("io ")) {
-        out += "<error>Exception EInOutError in module hidlist at 00001234.\r\n" + name.substr(3) +
-               "\r\n|<error>\r\n";
-      } else if (name.starts_with("x*")) {
-        out += std::string(std::stoul(name.substr(2)), 'x');
-      } else {
-        out += names.at(name);
-      }
-      i = end;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
+// A whole run, as the program makes it; it must leave no descriptor open.
+TEST_P(FakeConsoleRun, GivesItsLogAndStatus) {
+  const FakeRun& run = GetParam();
+  // pattern.case's machine, under a folder whose name is as long as the run
+  // says, to give device paths of any length; or an empty root.
+  char top[] = "/tmp/hidlist-tree-XXXXXX";
+  const std::string root =
+      std::string(mkdtemp(top)) + "/" + std::string(run.Number("tree"), 'r') + "/";
+  const std::string make_tree =
+      HIDLIST_SOURCE_DIR "/tests/tree.sh " HIDLIST_SOURCE_DIR "/tests/cases/pattern.case " + root;
+  const bool no_tree = run.Text("tree") == "none";
+  EXPECT_EQ(std::system(("mkdir -p " + root + (no_tree ? "" : " && " + make_tree)).c_str()), 0);
+  Log log;
+  Devices devices(root, run, log);
+  FakeConsole platform(run, log);
+  ConsoleText console(platform);
+  const std::size_t descriptors = Descriptors();
+  folder_reads_fail = static_cast<int>(run.Number("folder_reads_fail"));
+  folder_reads_leave = static_cast<int>(run.Number("folder_reads_leave"));
+  EXPECT_EQ(RunGuarded(console, platform, [&] { RunListing(devices, console); }),
+            static_cast<int>(run.Number("status")));
+  folder_reads_fail = folder_reads_leave = 0;
+  EXPECT_EQ(Descriptors(), descriptors) << "a descriptor was left open";
+  std::string joined;  // the log's entries parted by '|'
+  for (const std::string& entry : log) joined += (joined.empty() ? "" : "|") + entry;
+  EXPECT_EQ(joined, run.Text("log"));
+  std::filesystem::remove_all(top);
 }
 
-// One run of fake_console.txt.
-struct FakeRun {
-  std::string name;
-  std::string tree = "0";
-  std::set<DWORD> missing;
-  std::map<DWORD, DWORD> probes;
-  int folder_error = 0;
-  std::exception_ptr failure;
-  Streams streams;
-  std::string log;
-  int status = 0;
-};
+INSTANTIATE_TEST_SUITE_P(Listing, FakeConsoleRun, testing::ValuesIn(ReadRuns()),
+                         testing::PrintToStringParamName());
 
-// How each key of fake_console.txt sets a run, from the rest of its line.
-using Setting = void (*)(FakeRun&, const std::string&);
-const std::map<std::string, Setting> Settings = {
-    {"tree", [](FakeRun& r, const std::string& v) { r.tree = v; }},
-    {"missing", [](FakeRun& r, const std::string& v) { r.missing.insert(std::stoul(v)); }},
-    {"probe",
-     [](FakeRun& r, const std::string& v) {
-       r.probes[std::stoul(v)] = std::stoul(v.substr(v.find(' ')));
-     }},
-    {"folder_error", [](FakeRun& r, const std::string& v) { r.folder_error = std::stoi(v); }},
-    {"throw",
-     [](FakeRun& r, const std::string& v) {
-       r.failure = v == "bad_alloc"
-                       ? std::make_exception_ptr(std::bad_alloc())
-                       : std::make_exception_ptr(std::runtime_error(Expand(v.substr(14))));
-     }},
-    {"type",
-     [](FakeRun& r, const std::string& v) {
-       r.streams.output_type = v == "char"   ? FILE_TYPE_CHAR
-                               : v == "pipe" ? FILE_TYPE_PIPE
-                                             : FILE_TYPE_DISK;
-     }},
-    {"outputs",
-     [](FakeRun& r, const std::string& v) {
-       std::istringstream words(v);
-       r.streams.outputs.clear();
-       for (std::string word; words >> word;)
-         r.streams.outputs.push_back(word == "unknown" ? OfUnknownType : Output);
-     }},
-    {"write",
-     [](FakeRun& r, const std::string& v) {
-       r.streams.write_errors[std::stoi(v)] = std::stoul(v.substr(v.find(' ')));
-     }},
-    {"input", [](FakeRun& r, const std::string&) { r.streams.input = INVALID_HANDLE_VALUE; }},
-    {"reads", [](FakeRun& r, const std::string&) { r.streams.reads.clear(); }},
-    {"read_error", [](FakeRun& r, const std::string& v) { r.streams.read_error = std::stoul(v); }},
-    {"log", [](FakeRun& r, const std::string& v) { r.log = Expand(v); }},
-    {"status", [](FakeRun& r, const std::string& v) { r.status = std::stoi(v); }},
-};
-
-std::vector<FakeRun> ReadRuns() {
-  std::ifstream file(HIDLIST_SOURCE_DIR "/tests/cases/fake_console.txt");
-  std::vector<FakeRun> runs;
-  for (std::string line; std::getline(file, line);) {
-    const std::size_t space = line.find(' ');
-    const std::string key = line.substr(0, space);
-    const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
-    if (key == "run") {
-      runs.emplace_back().name = rest;
-    } else if (Settings.contains(key)) {
-      Settings.at(key)(runs.back(), rest);
-    } else if (!key.empty() && !key.starts_with('#')) {
-      ADD_FAILURE() << "fake_console.txt: " << line;
-    }
-  }
-  return runs;
-}
-
-TEST(Listing, RunsOverAFakeConsole) {
-  const std::vector<FakeRun> runs = ReadRuns();
-  ASSERT_FALSE(runs.empty()) << "no runs in fake_console.txt";
-  for (const FakeRun& run : runs) {
-    SCOPED_TRACE(run.name);
-    std::optional<Tree> tree;
-    if (run.tree != "none") tree.emplace("pattern.case", std::stoul(run.tree));
-    Log log;
-    Devices devices(tree ? tree->Root() : "/nonexistent/", log);
-    devices.missing = run.missing;
-    devices.probes = run.probes;
-    devices.failure = run.failure;
-    FakeConsole platform(log, run.streams);
-    const std::size_t descriptors = Descriptors();
-    folder_read_error = run.folder_error;
-    EXPECT_EQ(RunOver(devices, platform), run.status);
-    folder_read_error = 0;
-    EXPECT_EQ(Descriptors(), descriptors) << "a descriptor was left open";
-    EXPECT_EQ(Joined(log), run.log);
-  }
-}
-
-TEST(Channel, ALineEndsAtLfAtCrLfOrAtTheEndOfInputAndCtrlZIsTheEnd) {
-  const struct {
-    std::vector<std::string> reads;
-    std::vector<int> reads_after_each_line;  // of four ReadLine calls
-  } cases[] = {
-      {{"abc\r\n", "x\n"}, {1, 2, 3, 3}},
-      {{"ab\rcd\n"}, {1, 2, 2, 2}},           // a lone CR does not end a line
-      {{"ab\r", "\n", "x\n"}, {2, 3, 4, 4}},  // nor does it when its LF comes later
-      {{"ab\r", "x\n"}, {2, 3, 3, 3}},
-      {{"ab\r"}, {2, 2, 2, 2}},
-      {{"\n\n", "x"}, {1, 1, 3, 3}},
-      {{"a\x1A"
-        "b\n",
-        "c\n"},
-       {1, 1, 1, 1}},
-      {{}, {1, 1, 1, 1}},
-  };
-  for (const auto& test : cases) {
-    Log log;
-    FakeConsole platform(log);
-    platform.reads = test.reads;
-    ConsoleText console(platform);
-    std::vector<int> counts;
-    for (int line = 0; line < 4; ++line) {
-      console.ReadLine();
-      counts.push_back(static_cast<int>(log.size()));
-    }
-    EXPECT_EQ(counts, test.reads_after_each_line) << ::testing::PrintToString(test.reads);
-  }
-}
-
-TEST(Channel, HexDigits) {
+// The fatal report's eight digits and the listing's four are the counts the
+// program passes; the rules for the others are HexDigits' own contract.
+TEST(HexDigits, PadsUpTo32DigitsAndNeverCuts) {
   EXPECT_EQ(HexDigits(0x12345, 4), "12345");
-  EXPECT_EQ(HexDigits(7, 33), "7");
   EXPECT_EQ(HexDigits(7, 32), std::string(31, '0') + "7");
+  EXPECT_EQ(HexDigits(7, 33), "7");
 }
 
 }  // namespace

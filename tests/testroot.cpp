@@ -1,6 +1,7 @@
-// The device service of the test program: the tree named by HIDLIST_ROOT
-// takes the place of "/". Linked with the program's own entry, so that the
-// test program is the shipped one in every other respect.
+// The test program's DeviceApi: the tree that HIDLIST_ROOT names takes the
+// place of "/". Built with the program's own entry in place of
+// app/system_root_linux.cpp, so that the test program is the shipped one in
+// every other respect.
 #include <cstdlib>
 
 #include "device_api/device_api_linux.h"

@@ -1,5 +1,5 @@
 // Writes the UTF-16 units given in hexadecimal on its command line through
-// the channel's own conversion, one unit at a time as a device's strings are
+// ConsoleText's own conversion, one unit at a time as a device's strings are
 // written, and ends as the program does: a console failure is reported.
 #include <cstdlib>
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The channel's conversion and fatal report on Windows, under Wine, with no
+# ConsoleText's conversion and the fatal report on Windows, under Wine, with no
 # device: each row of the table runs the program (tests/wide_units.cpp) under
 # a name, with a system locale (LC_CTYPE) and a thread locale (LC_MESSAGES),
 # on the UTF-16 units of a text; its status and what it writes to standard
@@ -8,7 +8,7 @@
 # into the folder LOCPATH names.
 #   wine_text.sh TABLE LOCALES WINE-RUNNER... PROGRAM
 set -uo pipefail
-source "$(dirname "$0")/terminal.sh"
+source "$(dirname "$0")/helpers.sh"
 export LC_ALL=C LOCPATH=$2
 table=$1 && mkdir -p "$LOCPATH"
 shift 2
@@ -38,7 +38,7 @@ while read -r name system thread out status text; do
   got=$?
   [ "$out" = "$work/terminal" ] && terminal_text <"$out" >"$work/out"
   if [ $got != "$status" ] || ! cmp -s <(printf %b "${text#* => }") \
-    <(cat "$work/out" "$work/err" | sed -E 's/ at [0-9A-F]{8}\./ at XXXXXXXX./'); then
+    <(cat "$work/out" "$work/err" | mask_position); then
     echo "FAIL $name $system $thread: status $got"
     cat -A "$work/out" "$work/err"
     failed=1

@@ -1,5 +1,5 @@
 // The platform's basic types and constants, declared neutrally so that the
-// listing, the channel and their Linux backends can use Windows' names and
+// listing, ConsoleText and their Linux backends can use Windows' names and
 // sizes without <windows.h>.
 //
 // Windows backend files include <windows.h> after the project's headers,
@@ -43,7 +43,7 @@ inline constexpr BOOL TRUE = 1;
 // (HANDLE)-1, as on Windows; a null handle is a different, also unusable, value.
 inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintptr_t{0});
 
-// Windows error codes. Every backend reports these, so that the channel's
+// Windows error codes. Every backend reports these, so that ConsoleText's
 // codes and messages are the same on every system.
 inline constexpr DWORD ERROR_SUCCESS = 0;
 inline constexpr DWORD ERROR_INVALID_FUNCTION = 1;
