@@ -70,7 +70,7 @@ check_deb() {  # $deb, unpacked in $out/deb
   lintian --fail-on error,warning "$deb" || fail "lintian on $(basename "$deb")"
 }
 
-check_names() {  # of the packages in $out, for $version and the machine of $program; sets $rpm and $tgz
+check_names() {  # of the packages in $out, for $version and the machine of $program; sets $rpm, $tgz, $deb_arch, $emulator
   local elf rpm_arch variant='' release=1 expected
   elf=$(readelf -h "$program" | awk '/Machine:/ { print $NF }')
   read -r _ deb_arch rpm_arch emulator < <(grep "^$elf " <<<"$machines")
